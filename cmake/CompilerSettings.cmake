@@ -1,0 +1,26 @@
+# Flags every target of the project gets: warnings, and the character sets. Sources are UTF-8;
+# every text the programs show must be code page 932 bytes in the binary.
+if(MSVC)
+  add_compile_options(/W4 /source-charset:utf-8 /execution-charset:.932 /permissive-)
+  if(PANEFIX_WERROR)
+    add_compile_options(/WX)
+  endif()
+else()
+  add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+                      -Wcast-qual -Wformat=2 -Wnull-dereference -Wold-style-cast
+                      -finput-charset=UTF-8 -fexec-charset=CP932)
+  if(PANEFIX_WERROR)
+    add_compile_options(-Werror)
+  endif()
+endif()
+
+if(PANEFIX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The Windows programs carry their whole runtime inside, so that they need no DLL beyond those
+# of Windows itself.
+if(MINGW)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()

@@ -1,0 +1,51 @@
+#include "common_helpers.h"
+
+#include "platform.h"
+#include "runtime_error.h"
+
+const char* ProgramCaption = "";
+
+namespace {
+constexpr uint32_t ErrorBoxStyle = MB_OK_STYLE | MB_ICONHAND_STYLE | MB_SETFOREGROUND_STYLE;
+}
+
+void BeginProgram(const char* caption) {
+  ProgramCaption = caption;
+  InstallOutOfMemoryExit();
+}
+
+void ShowErrorBox(const char* message) { OsMessageBox(message, ProgramCaption, ErrorBoxStyle); }
+
+int32_t GetFileStamp(const char* name) {
+  FoundEntry entry{};
+  if (!OsFindFirstEntry(name, &entry)) {
+    return NoFileStamp;
+  }
+  if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0) {
+    return NoFileStamp;
+  }
+  // A failed conversion to local time leaves the time as the file system keeps it: packing that
+  // is closer to the truth than a time that was never set.
+  FileTime packed = entry.lastWriteTime;
+  FileTime local = 0;
+  if (OsFileTimeToLocal(entry.lastWriteTime, &local)) {
+    packed = local;
+  }
+  uint16_t dosDate = 0;
+  uint16_t dosTime = 0;
+  if (!OsFileTimeToDosDateTime(packed, &dosDate, &dosTime)) {
+    return NoFileStamp;
+  }
+  return static_cast<int32_t>((static_cast<uint32_t>(dosDate) << 16) | dosTime);
+}
+
+bool FileIsPresent(const char* name) { return GetFileStamp(name) != NoFileStamp; }
+
+uint32_t GetAttributes(const char* name) { return OsGetFileAttributes(name); }
+
+uint32_t SetAttributes(const char* name, uint32_t attributes) {
+  if (OsSetFileAttributes(name, attributes)) {
+    return 0;
+  }
+  return OsGetLastError();
+}

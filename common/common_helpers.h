@@ -1,0 +1,34 @@
+// Small operations both programs share: the error box, the file-existence test and the
+// attribute pair.
+#pragma once
+
+#include <cstdint>
+
+// The caption of the running program's error boxes; each program sets it once at its start.
+extern const char* ProgramCaption;
+
+// File stamp value meaning "no stamp".
+constexpr int32_t NoFileStamp = -1;
+
+// Sets the program caption and makes exhausted memory end the run through the I/O failure
+// report. Each program calls it first thing.
+void BeginProgram(const char* caption);
+
+// Shows message in a modal box with the stop icon, brought to the foreground, captioned with
+// ProgramCaption. Returns when the user has closed it.
+void ShowErrorBox(const char* message);
+
+// The MS-DOS date (high 16 bits) and time (low 16 bits) of the named plain file's last write,
+// in local time; NoFileStamp when there is no such entry, when it is a directory, or when the
+// time lies outside what MS-DOS can hold (1980 to 2107).
+int32_t GetFileStamp(const char* name);
+
+// True exactly when GetFileStamp finds a stamp for name.
+bool FileIsPresent(const char* name);
+
+// The platform's attribute bits for name, unchanged; INVALID_ATTRIBUTES_VALUE when the query
+// fails.
+uint32_t GetAttributes(const char* name);
+
+// Sets the attributes of name. Returns 0 on success, otherwise the platform's error code.
+uint32_t SetAttributes(const char* name, uint32_t attributes);

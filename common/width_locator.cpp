@@ -1,0 +1,82 @@
+#include "width_locator.h"
+
+#include <cstring>
+#include <string>
+
+#include "common_helpers.h"
+#include "settings_lines.h"
+
+namespace {
+
+const char HeaderText[] = "[DESKTOP]";
+const char KeyText[] = "LISTWIDTH=";
+
+const char HeaderMissingMessage[] =
+    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
+const char HeaderRepeatedMessage[] =
+    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
+const char EntryMissingMessage[] =
+    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
+const char EntryRepeatedMessage[] =
+    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+
+bool IsHeaderLine(const std::string& line) { return line == HeaderText; }
+
+bool HoldsKey(const std::string& line) {
+  return line.find(KeyText, 0, std::strlen(KeyText)) != std::string::npos;
+}
+
+// Whether the section scan goes on after line j: it stops at the first empty line, which is
+// itself looked at, and at the last stored line.
+bool ScanGoesOnAfter(int32_t j) {
+  return !SettingsLines[static_cast<size_t>(j)].empty() && j < LineCount - 1;
+}
+
+}  // namespace
+
+bool LocateWidthLine() {
+  int32_t headerCount = 0;
+  int32_t header = -1;
+  for (int32_t i = 0; i < LineCount; ++i) {
+    if (IsHeaderLine(SettingsLines[static_cast<size_t>(i)])) {
+      ++headerCount;
+      if (header < 0) {
+        header = i;
+      }
+    }
+  }
+  if (headerCount == 0) {
+    ShowErrorBox(HeaderMissingMessage);
+    return false;
+  }
+  if (headerCount > 1) {
+    ShowErrorBox(HeaderRepeatedMessage);
+    return false;
+  }
+
+  WidthLineIndex = -1;
+  int32_t entryCount = 0;
+  int32_t entry = -1;
+  // A following section header does not end the scan: only an empty line or the end does.
+  for (int32_t j = header + 1; j < LineCount; ++j) {
+    if (HoldsKey(SettingsLines[static_cast<size_t>(j)])) {
+      ++entryCount;
+      if (entry < 0) {
+        entry = j;
+      }
+    }
+    if (!ScanGoesOnAfter(j)) {
+      break;
+    }
+  }
+  if (entryCount == 0) {
+    ShowErrorBox(EntryMissingMessage);
+    return false;
+  }
+  if (entryCount > 1) {
+    ShowErrorBox(EntryRepeatedMessage);
+    return false;
+  }
+  WidthLineIndex = entry;
+  return true;
+}

@@ -1,0 +1,381 @@
+#include "platform_double.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace fake {
+
+State Double;
+
+namespace {
+
+constexpr uint32_t ErrorInvalidHandle = 6;
+constexpr uint32_t ErrorFileExists = 80;
+constexpr FileTime TicksPerSecond = 10000000;
+constexpr uint32_t SecondsPerDay = 86400;
+
+// A handle of the program's own.
+struct OpenHandle {
+  std::string name;
+  uint32_t access;
+  uint32_t share;
+  size_t position;
+};
+std::map<FileHandle, OpenHandle> Handles;
+FileHandle NextHandle = 100;
+
+const char* const OpNames[] = {
+    "MessageBox", "FindWindow", "FindFirstFile", "FileTimeToLocal", "FileTimeToDosDateTime",
+    "GetFileAttributes", "SetFileAttributes", "CopyFile", "CreateFile", "GetFileType", "ReadFile",
+    "WriteFile", "CloseHandle", "GetCommandLine", "ExitProcess"};
+
+// Counts and logs a call; returns the scripted failure for it, if any.
+const Failure* Enter(Op op, const std::string& detail) {
+  int nth = ++Double.calls[op];
+  ++Double.totalCalls;
+  Double.log.push_back(std::string(OpName(op)) + (detail.empty() ? "" : " " + detail));
+  static Failure total;
+  if (Double.failAtTotal != 0 && Double.totalCalls == Double.failAtTotal) {
+    total = Failure{op, nth, Double.failAtTotalError};
+    return &total;
+  }
+  for (const Failure& failure : Double.failures) {
+    if (failure.op == op && failure.nth == nth) {
+      return &failure;
+    }
+  }
+  return nullptr;
+}
+
+bool Fail(uint32_t error) {
+  Double.lastError = error;
+  return false;
+}
+
+File* Find(const std::string& name) {
+  auto it = Double.files.find(name);
+  return it == Double.files.end() ? nullptr : &it->second;
+}
+
+// Whether an open with access and share is compatible with an existing open.
+bool SharesWith(uint32_t access, uint32_t share, uint32_t otherAccess, uint32_t otherShare) {
+  if (otherAccess == 0) {
+    return true;
+  }
+  bool otherAllowsMe = ((access & GENERIC_READ_ACCESS) == 0 || (otherShare & 0x1) != 0) &&
+                       ((access & GENERIC_WRITE_ACCESS) == 0 || (otherShare & 0x2) != 0);
+  bool iAllowOther = ((otherAccess & GENERIC_READ_ACCESS) == 0 || (share & 0x1) != 0) &&
+                     ((otherAccess & GENERIC_WRITE_ACCESS) == 0 || (share & 0x2) != 0);
+  return otherAllowsMe && iAllowOther;
+}
+
+bool SharingAllows(const std::string& name, const File& file, uint32_t access, uint32_t share) {
+  if (!SharesWith(access, share, file.heldAccess, file.heldShare)) {
+    return false;
+  }
+  for (const auto& entry : Handles) {
+    if (entry.second.name == name &&
+        !SharesWith(access, share, entry.second.access, entry.second.share)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t monthPart = (5 * dayOfYear + 2) / 153;
+  *day = static_cast<int>(dayOfYear - (153 * monthPart + 2) / 5 + 1);
+  *month = static_cast<int>(monthPart < 10 ? monthPart + 3 : monthPart - 9);
+  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
+}
+
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr int64_t EpochShiftSeconds = 11644473600;
+
+}  // namespace
+
+const char* OpName(Op op) { return OpNames[static_cast<int>(op)]; }
+
+FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second) {
+  int64_t seconds = DaysFromCivil(year, month, day) * SecondsPerDay + hour * 3600 + minute * 60 +
+                    second + EpochShiftSeconds;
+  return static_cast<FileTime>(seconds) * TicksPerSecond;
+}
+
+void ResetDouble() {
+  Double = State();
+  Handles.clear();
+  NextHandle = 100;
+}
+
+void PutFile(const std::string& name, const std::string& bytes, uint32_t attributes) {
+  File file;
+  file.bytes = bytes;
+  file.attributes = attributes;
+  file.lastWriteTime = MakeFileTime(2024, 5, 17, 3, 4, 10);
+  Double.files[name] = file;
+}
+
+std::string FileBytes(const std::string& name) {
+  File* file = Find(name);
+  EXPECT_NE(file, nullptr) << "no file " << name;
+  return file == nullptr ? std::string() : file->bytes;
+}
+
+bool FileExists(const std::string& name) { return Find(name) != nullptr; }
+
+void FailCall(Op op, int nth, uint32_t error) { Double.failures.push_back(Failure{op, nth, error}); }
+
+}  // namespace fake
+
+using namespace fake;
+
+int OsMessageBox(const char* text, const char* caption, uint32_t style) {
+  Enter(Op::MessageBox, caption);
+  Double.boxes.push_back(Box{text, caption, style});
+  if (Double.answers.empty()) {
+    return IDOK_RESULT;
+  }
+  int answer = Double.answers.front();
+  Double.answers.pop_front();
+  return answer;
+}
+
+bool OsWindowExists(const char* className) {
+  Enter(Op::FindWindow, className);
+  return Double.hostWindowOpen && std::strcmp(className, "TOstrelForm") == 0;
+}
+
+bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
+  if (const Failure* failure = Enter(Op::FindFirstFile, name)) {
+    return Fail(failure->error);
+  }
+  File* file = Find(name);
+  if (file == nullptr) {
+    return Fail(ERROR_FILE_NOT_FOUND_CODE);
+  }
+  entry->attributes = file->isDirectory ? FILE_ATTRIBUTE_DIRECTORY_BIT : file->attributes;
+  entry->lastWriteTime = file->lastWriteTime;
+  return true;
+}
+
+bool OsFileTimeToLocal(FileTime utc, FileTime* local) {
+  const Failure* failure = Enter(Op::FileTimeToLocal, "");
+  if (failure != nullptr || Double.localConversionFails) {
+    return Fail(failure != nullptr ? failure->error : 87);
+  }
+  int64_t shift = int64_t{Double.localTimeOffsetSeconds} * static_cast<int64_t>(TicksPerSecond);
+  *local = static_cast<FileTime>(static_cast<int64_t>(utc) + shift);
+  return true;
+}
+
+bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime) {
+  if (const Failure* failure = Enter(Op::FileTimeToDosDateTime, "")) {
+    return Fail(failure->error);
+  }
+  int64_t seconds = static_cast<int64_t>(time / TicksPerSecond) - EpochShiftSeconds;
+  int64_t days = seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
+  int64_t secondOfDay = seconds - days * SecondsPerDay;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  if (year < 1980 || year > 2107) {
+    return Fail(87);
+  }
+  *dosDate = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  *dosTime = static_cast<uint16_t>(((secondOfDay / 3600) << 11) | (((secondOfDay / 60) % 60) << 5) |
+                                   ((secondOfDay % 60) / 2));
+  return true;
+}
+
+uint32_t OsGetFileAttributes(const char* name) {
+  if (const Failure* failure = Enter(Op::GetFileAttributes, name)) {
+    Fail(failure->error);
+    return INVALID_ATTRIBUTES_VALUE;
+  }
+  File* file = Find(name);
+  if (file == nullptr) {
+    Fail(ERROR_FILE_NOT_FOUND_CODE);
+    return INVALID_ATTRIBUTES_VALUE;
+  }
+  return file->isDirectory ? FILE_ATTRIBUTE_DIRECTORY_BIT : file->attributes;
+}
+
+bool OsSetFileAttributes(const char* name, uint32_t attributes) {
+  if (const Failure* failure = Enter(Op::SetFileAttributes, std::string(name) + " " + std::to_string(attributes))) {
+    return Fail(failure->error);
+  }
+  File* file = Find(name);
+  if (file == nullptr) {
+    return Fail(ERROR_FILE_NOT_FOUND_CODE);
+  }
+  // FILE_ATTRIBUTE_NORMAL is kept as "no attribute"; a file never shows it alongside others.
+  file->attributes = attributes;
+  return true;
+}
+
+bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
+  if (const Failure* failure = Enter(Op::CopyFile, std::string(existingName) + " " + newName)) {
+    return Fail(failure->error);
+  }
+  File* source = Find(existingName);
+  if (source == nullptr || source->isDirectory) {
+    return Fail(source == nullptr ? ERROR_FILE_NOT_FOUND_CODE : ERROR_ACCESS_DENIED_CODE);
+  }
+  if (!SharingAllows(existingName, *source, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE | 0x2)) {
+    return Fail(ERROR_SHARING_VIOLATION_CODE);
+  }
+  File* target = Find(newName);
+  if (target != nullptr) {
+    if (failIfExists) {
+      return Fail(ErrorFileExists);
+    }
+    if (target->isDirectory || (target->attributes & (FILE_ATTRIBUTE_READONLY_BIT)) != 0 ||
+        !SharingAllows(newName, *target, GENERIC_WRITE_ACCESS, 0)) {
+      return Fail(ERROR_ACCESS_DENIED_CODE);
+    }
+  }
+  File copy = *source;
+  copy.heldAccess = 0;
+  copy.heldShare = 0;
+  copy.attributes |= FILE_ATTRIBUTE_ARCHIVE_BIT;
+  Double.files[newName] = copy;
+  return true;
+}
+
+FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                        uint32_t flags) {
+  if (const Failure* failure = Enter(Op::CreateFile, name)) {
+    Fail(failure->error);
+    return InvalidFileHandle;
+  }
+  EXPECT_EQ(flags, FILE_ATTRIBUTE_NORMAL_VALUE);
+  File* file = Find(name);
+  if (file != nullptr && file->isDirectory) {
+    Fail(ERROR_ACCESS_DENIED_CODE);
+    return InvalidFileHandle;
+  }
+  if (disposition == OPEN_EXISTING_DISPOSITION && file == nullptr) {
+    Fail(ERROR_FILE_NOT_FOUND_CODE);
+    return InvalidFileHandle;
+  }
+  if (file != nullptr && !SharingAllows(name, *file, access, shareMode)) {
+    Fail(ERROR_SHARING_VIOLATION_CODE);
+    return InvalidFileHandle;
+  }
+  if (disposition == CREATE_ALWAYS_DISPOSITION) {
+    if (file != nullptr && (file->attributes & (FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT |
+                                                FILE_ATTRIBUTE_SYSTEM_BIT)) != 0) {
+      Fail(ERROR_ACCESS_DENIED_CODE);
+      return InvalidFileHandle;
+    }
+    if (file == nullptr) {
+      PutFile(name, "");
+      file = Find(name);
+    }
+    file->bytes.clear();
+    file->attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
+  }
+  FileHandle handle = NextHandle++;
+  Handles[handle] = OpenHandle{name, access, shareMode, 0};
+  return handle;
+}
+
+uint32_t OsGetFileType(FileHandle handle) {
+  Enter(Op::GetFileType, "");
+  auto it = Handles.find(handle);
+  if (it == Handles.end()) {
+    Fail(ErrorInvalidHandle);
+    return FILE_TYPE_UNKNOWN_VALUE;
+  }
+  return Double.files[it->second.name].type;
+}
+
+bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  *bytesRead = 0;
+  Double.readSizes.push_back(size);
+  const Failure* failure = Enter(Op::ReadFile, std::to_string(size));
+  if (failure != nullptr && failure->shortBy == 0) {
+    return Fail(failure->error);
+  }
+  auto it = Handles.find(handle);
+  if (it == Handles.end() || (it->second.access & GENERIC_READ_ACCESS) == 0) {
+    return Fail(ErrorInvalidHandle);
+  }
+  const std::string& bytes = Double.files[it->second.name].bytes;
+  size_t available = bytes.size() - std::min(bytes.size(), it->second.position);
+  size_t count = std::min<size_t>({size, available, Double.readChunkLimit});
+  if (failure != nullptr) {
+    count -= std::min<size_t>(count, failure->shortBy);
+  }
+  std::memcpy(buffer, bytes.data() + it->second.position, count);
+  it->second.position += count;
+  *bytesRead = static_cast<uint32_t>(count);
+  return true;
+}
+
+bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
+  *bytesWritten = 0;
+  Double.writeSizes.push_back(size);
+  const Failure* failure = Enter(Op::WriteFile, std::to_string(size));
+  if (failure != nullptr && failure->shortBy == 0) {
+    return Fail(failure->error);
+  }
+  auto it = Handles.find(handle);
+  if (it == Handles.end() || (it->second.access & GENERIC_WRITE_ACCESS) == 0) {
+    return Fail(ErrorInvalidHandle);
+  }
+  uint32_t count = size;
+  if (failure != nullptr) {
+    count -= std::min(count, failure->shortBy);
+  }
+  std::string& bytes = Double.files[it->second.name].bytes;
+  bytes.replace(it->second.position, count, static_cast<const char*>(buffer), count);
+  it->second.position += count;
+  *bytesWritten = count;
+  return true;
+}
+
+bool OsCloseHandle(FileHandle handle) {
+  const Failure* failure = Enter(Op::CloseHandle, "");
+  auto it = Handles.find(handle);
+  if (it == Handles.end()) {
+    return Fail(ErrorInvalidHandle);
+  }
+  Handles.erase(it);
+  if (failure != nullptr) {
+    return Fail(failure->error);
+  }
+  return true;
+}
+
+uint32_t OsGetLastError() { return Double.lastError; }
+
+const char* OsGetCommandLine() {
+  Enter(Op::GetCommandLine, "");
+  return Double.commandLine.c_str();
+}
+
+void OsExitProcess(uint32_t exitCode) {
+  Enter(Op::ExitProcess, std::to_string(exitCode));
+  throw ProcessEnded{exitCode};
+}
+
+uint32_t OsImageOffset(const void* codeAddress) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(codeAddress) & 0xFFFFFFFF);
+}

@@ -1,0 +1,109 @@
+// The test double of the platform layer: an in-memory Windows as the programs see it.
+//
+// Files are bytes with attributes and a last-write time; handles honour the share modes; every
+// operation is logged, any call can be made to fail, every message box is recorded and answered
+// from a script, and the process end is observable. Tests reset it with ResetDouble().
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace fake {
+
+struct File {
+  std::string bytes;
+  uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
+  FileTime lastWriteTime = 0;     // set by ResetDouble's default clock when 0
+  uint32_t type = FILE_TYPE_DISK_VALUE;
+  bool isDirectory = false;
+  // Another program's open handle on the file: its access (0 when none) and share mode.
+  uint32_t heldAccess = 0;
+  uint32_t heldShare = 0;
+};
+
+struct Box {
+  std::string text;
+  std::string caption;
+  uint32_t style;
+};
+
+// The operations the double knows, by the name of the Win32 function each stands for.
+enum class Op {
+  MessageBox, FindWindow, FindFirstFile, FileTimeToLocal, FileTimeToDosDateTime,
+  GetFileAttributes, SetFileAttributes, CopyFile, CreateFile, GetFileType, ReadFile,
+  WriteFile, CloseHandle, GetCommandLine, ExitProcess
+};
+const char* OpName(Op op);
+
+// One scripted failure: the nth call (1-based) of op fails with error, or, for WriteFile with
+// shortBy > 0, reports success having stored shortBy fewer bytes; for ReadFile with
+// shortBy > 0 it succeeds with that many bytes fewer.
+struct Failure {
+  Op op;
+  int nth;
+  uint32_t error;
+  uint32_t shortBy = 0;
+};
+
+// Thrown by OsExitProcess so that a test can see the exit code.
+struct ProcessEnded {
+  uint32_t exitCode;
+};
+
+struct State {
+  std::map<std::string, File> files;
+  std::vector<Box> boxes;
+  std::deque<int> answers;          // results for message boxes; IDOK_RESULT when empty
+  bool hostWindowOpen = false;
+  std::string commandLine = "Program.exe";
+  std::vector<std::string> log;     // "CreateFile Qtv.ini", "WriteFile 128", ...
+  std::map<Op, int> calls;          // how many times each op was called
+  int totalCalls = 0;
+  std::vector<Failure> failures;
+  int failAtTotal = 0;              // 0, or fail the nth call of any op ...
+  uint32_t failAtTotalError = 0;    // ... with this error code
+  uint32_t lastError = 0;
+  int32_t localTimeOffsetSeconds = 9 * 3600;  // the machine's time zone (JST by default)
+  bool localConversionFails = false;
+  uint32_t readChunkLimit = 0xFFFFFFFF;        // ReadFile delivers at most this many bytes
+  std::vector<uint32_t> readSizes;             // the size asked for in every ReadFile
+  std::vector<uint32_t> writeSizes;            // the size passed in every WriteFile
+};
+
+extern State Double;
+
+// Clears every file, box, script and counter.
+void ResetDouble();
+
+// Adds or replaces a plain file.
+void PutFile(const std::string& name, const std::string& bytes,
+             uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE_BIT);
+
+// The bytes of a file; fails the test when it is missing.
+std::string FileBytes(const std::string& name);
+bool FileExists(const std::string& name);
+
+// Makes the nth call of op fail.
+void FailCall(Op op, int nth, uint32_t error);
+
+// A FileTime for a UTC calendar time.
+FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second);
+
+// Runs body as the program would run, and returns its exit code: 0 when body returns, the code
+// given to OsExitProcess otherwise.
+template <typename Body>
+uint32_t RunProgram(Body body) {
+  try {
+    body();
+    return 0;
+  } catch (const ProcessEnded& end) {
+    return end.exitCode;
+  }
+}
+
+}  // namespace fake

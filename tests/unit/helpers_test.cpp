@@ -1,0 +1,144 @@
+// The shared helpers: the file-existence test, the attribute pair, the error box and the
+// I/O failure report.
+#include <cstring>
+#include <string>
+
+#include "common_helpers.h"
+#include "runtime_error.h"
+#include "test_support.h"
+
+namespace {
+
+class Helpers : public DoubleTest {};
+
+struct StampCase {
+  const char* name;
+  FileTime written;         // UTC
+  int32_t offsetSeconds;    // the machine's time zone
+  int32_t stamp;
+};
+
+constexpr int32_t Pack(int year, int month, int day, int hour, int minute, int second) {
+  return static_cast<int32_t>(static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day) << 16 |
+                              static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
+}
+
+TEST_F(Helpers, FileStampIsTheLocalWriteTimeInMsDosForm) {
+  const StampCase cases[] = {
+      {"plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0, Pack(2024, 5, 17, 3, 4, 10)},
+      {"odd seconds round down", fake::MakeFileTime(2024, 5, 17, 3, 4, 11), 0, Pack(2024, 5, 17, 3, 4, 10)},
+      {"local time ahead crosses midnight", fake::MakeFileTime(2024, 12, 31, 20, 0, 0), 9 * 3600,
+       Pack(2025, 1, 1, 5, 0, 0)},
+      {"local time behind", fake::MakeFileTime(2024, 3, 1, 2, 0, 0), -5 * 3600, Pack(2024, 2, 29, 21, 0, 0)},
+      {"first moment of 1980", fake::MakeFileTime(1980, 1, 1, 0, 0, 0), 0, Pack(1980, 1, 1, 0, 0, 0)},
+      {"1980 only in local time", fake::MakeFileTime(1979, 12, 31, 20, 0, 0), 9 * 3600, Pack(1980, 1, 1, 5, 0, 0)},
+      {"before 1980", fake::MakeFileTime(1979, 12, 31, 23, 59, 59), 0, NoFileStamp},
+      {"before 1980 in local time", fake::MakeFileTime(1980, 1, 1, 2, 0, 0), -5 * 3600, NoFileStamp},
+      {"last moment of 2107", fake::MakeFileTime(2107, 12, 31, 23, 59, 58), 0, Pack(2107, 12, 31, 23, 59, 58)},
+      {"after 2107", fake::MakeFileTime(2108, 1, 1, 0, 0, 0), 0, NoFileStamp},
+  };
+  for (const StampCase& c : cases) {
+    SetUp();
+    fake::PutFile("f", "x");
+    fake::Double.files["f"].lastWriteTime = c.written;
+    fake::Double.localTimeOffsetSeconds = c.offsetSeconds;
+    EXPECT_EQ(GetFileStamp("f"), c.stamp) << c.name;
+    EXPECT_EQ(FileIsPresent("f"), c.stamp != NoFileStamp) << c.name;
+  }
+}
+
+TEST_F(Helpers, FailedLocalConversionPacksTheTimeAsKept) {
+  fake::PutFile("f", "x");
+  fake::Double.files["f"].lastWriteTime = fake::MakeFileTime(2020, 2, 3, 4, 5, 6);
+  fake::Double.localConversionFails = true;
+  EXPECT_EQ(GetFileStamp("f"), Pack(2020, 2, 3, 4, 5, 6));
+}
+
+TEST_F(Helpers, PresenceIgnoresAttributesButNotDirectories) {
+  const struct {
+    uint32_t attributes;
+    bool present;
+  } cases[] = {{FILE_ATTRIBUTE_ARCHIVE_BIT, true},
+               {FILE_ATTRIBUTE_READONLY_BIT, true},
+               {FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT, true},
+               {FILE_ATTRIBUTE_NORMAL_VALUE, true}};
+  for (const auto& c : cases) {
+    fake::PutFile("f", "", c.attributes);
+    EXPECT_EQ(FileIsPresent("f"), c.present) << c.attributes;
+  }
+  fake::Double.files["d"].isDirectory = true;
+  EXPECT_FALSE(FileIsPresent("d"));
+  EXPECT_FALSE(FileIsPresent("missing"));
+}
+
+TEST_F(Helpers, AttributesPassThroughUnchanged) {
+  fake::PutFile("f", "", 0x27);
+  EXPECT_EQ(GetAttributes("f"), 0x27u);
+  EXPECT_EQ(GetAttributes("missing"), INVALID_ATTRIBUTES_VALUE);
+  EXPECT_EQ(SetAttributes("f", FILE_ATTRIBUTE_NORMAL_VALUE), 0u);
+  EXPECT_EQ(fake::Double.files["f"].attributes, FILE_ATTRIBUTE_NORMAL_VALUE);
+  EXPECT_EQ(SetAttributes("missing", FILE_ATTRIBUTE_NORMAL_VALUE), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_FALSE(fake::FileExists("missing"));
+  fake::FailCall(fake::Op::SetFileAttributes, 3, ERROR_ACCESS_DENIED_CODE);
+  EXPECT_EQ(SetAttributes("f", 0x20), ERROR_ACCESS_DENIED_CODE);
+}
+
+TEST_F(Helpers, ErrorBoxCarriesTheProgramCaptionAndStopIcon) {
+  BeginProgram("Mirvel スレ幅修復ツール");
+  ShowErrorBox("text");
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{"Mirvel スレ幅修復ツール|text|0x10010"});
+}
+
+TEST_F(Helpers, ReportTextLaysOutNumberAndSite) {
+  const struct {
+    uint32_t number;
+    uint32_t site;
+    const char* text;
+  } cases[] = {
+      {5, 0x0000ABCD, "Runtime error   5 at 0000ABCD"},
+      {32, 0x00401A2F, "Runtime error  32 at 00401A2F"},
+      {203, 0xFFFFFFFF, "Runtime error 203 at FFFFFFFF"},
+      {1117, 0x10, "Runtime error 1117 at 00000010"},
+      {4294967295u, 0, "Runtime error 4294967295 at 00000000"},
+  };
+  for (const auto& c : cases) {
+    char report[ReportBufferSize];
+    FormatRuntimeErrorReport(c.number, c.site, report);
+    EXPECT_STREQ(report, c.text);
+  }
+  char report[ReportBufferSize];
+  FormatRuntimeErrorReport(2, 0x1234, report);
+  EXPECT_EQ(std::strlen(report), ReportTextLength);
+}
+
+TEST_F(Helpers, ReportShowsAPlainErrorBoxAndEndsWithTheNumber) {
+  uint32_t exitCode = fake::RunProgram([] { RuntimeErrorExit(32, 0xABC); });
+  EXPECT_EQ(exitCode, 32u);
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{"Error|Runtime error  32 at 00000ABC|0"});
+}
+
+// Two distinct places that run the file operation test.
+uint32_t FailAtFirstPlace(uint32_t number) {
+  return fake::RunProgram([number] { TestFileOperation(number); });
+}
+uint32_t FailAtSecondPlace(uint32_t number) {
+  return fake::RunProgram([number] { TestFileOperation(number); });
+}
+
+std::string SiteOfLastReport() { return fake::Double.boxes.back().text.substr(21); }
+
+TEST_F(Helpers, FileOperationTestPassesZeroAndReportsItsOwnSite) {
+  EXPECT_EQ(FailAtFirstPlace(0), 0u);
+  EXPECT_TRUE(fake::Double.boxes.empty());
+
+  EXPECT_EQ(FailAtFirstPlace(5), 5u);
+  std::string first = SiteOfLastReport();
+  EXPECT_EQ(FailAtFirstPlace(2), 2u);
+  EXPECT_EQ(SiteOfLastReport(), first) << "the same place must report the same site";
+  EXPECT_EQ(FailAtSecondPlace(5), 5u);
+  EXPECT_NE(SiteOfLastReport(), first) << "another place must report another site";
+  EXPECT_EQ(first.size(), 8u);
+  EXPECT_EQ(first.find_first_not_of("0123456789ABCDEF"), std::string::npos) << first;
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#include "viewer_run.h"
+
+#include "common_helpers.h"
+#include "platform.h"
+#include "runtime_error.h"
+#include "settings_file.h"
+#include "settings_lines.h"
+#include "settings_names.h"
+#include "width_locator.h"
+
+const char ViewerCaption[] = "Panepeek";
+
+std::string PaneWidthValue;
+
+namespace {
+
+const char NotFoundMessage[] =
+    "Qtv.ini が見つかりません。\r\nPanepeek.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行して下さい。";
+const char HostRunningMessage[] = "Ostrel を終了させてから、再度 実行して下さい。";
+
+const char ResultPrefix[] = "スレッド・ペインの幅は ";
+const char ResultSuffix[] = " です。";
+
+// The result is a plain box without icon, kept above other windows.
+constexpr uint32_t ResultBoxStyle = MB_OK_STYLE | MB_TOPMOST_STYLE;
+
+// Reads the settings file into the store. Returns false when there is nothing to show.
+bool LoadSettings() {
+  TestFileOperation(OpenSettingsForReading(SettingsFileName));
+  bool loaded = LoadSettingsLines();
+  TestFileOperation(CloseSettingsFile());
+  return loaded;
+}
+
+// Everything after the first "=" of the located line. The locator only accepts a line holding
+// "LISTWIDTH=", so there always is one; 0x3D is never the second byte of a double-byte character.
+std::string ValueAfterFirstEquals(const std::string& line) {
+  return line.substr(line.find('=') + 1);
+}
+
+}  // namespace
+
+void RunViewer() {
+  BeginProgram(ViewerCaption);
+  if (!FileIsPresent(SettingsFileName)) {
+    ShowErrorBox(NotFoundMessage);
+    return;
+  }
+  if (OsWindowExists(HostWindowClass)) {
+    ShowErrorBox(HostRunningMessage);
+    return;
+  }
+  if (!LoadSettings()) {
+    return;
+  }
+  if (!LocateWidthLine()) {
+    return;
+  }
+  PaneWidthValue = ValueAfterFirstEquals(SettingsLines[static_cast<size_t>(WidthLineIndex)]);
+  std::string result = ResultPrefix + PaneWidthValue + ResultSuffix;
+  OsMessageBox(result.c_str(), ViewerCaption, ResultBoxStyle);
+}
