@@ -142,6 +142,10 @@ bool FileExists(const std::string& name) { return Find(name) != nullptr; }
 
 void FailCall(Op op, int nth, uint32_t error) { Double.failures.push_back(Failure{op, nth, error}); }
 
+void ShortenCall(Op op, int nth, uint32_t shortBy) {
+  Double.failures.push_back(Failure{op, nth, 0, shortBy});
+}
+
 }  // namespace fake
 
 using namespace fake;

@@ -91,6 +91,9 @@ bool FileExists(const std::string& name);
 // Makes the nth call of op fail.
 void FailCall(Op op, int nth, uint32_t error);
 
+// Makes the nth ReadFile or WriteFile succeed with shortBy bytes fewer than asked.
+void ShortenCall(Op op, int nth, uint32_t shortBy);
+
 // A FileTime for a UTC calendar time.
 FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second);
 

@@ -1,0 +1,55 @@
+#include "preparation.h"
+
+#include <string>
+
+#include "common_helpers.h"
+#include "platform.h"
+#include "repair_caption.h"
+#include "settings_names.h"
+
+namespace {
+
+const char NotFoundMessage[] =
+    "Qtv.ini が見つかりません。\r\nPanefix.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行してください。";
+const char AttributeMessage[] = "Qtv.ini のファイル属性を変更できませんでした。";
+
+const char QuestionStart[] = "バックファイル Qtv.ini_widthBack を";
+const char CreateVerb[] = "作成";
+const char UpdateVerb[] = "更新";
+const char QuestionEnd[] = "できませんでした。\r\n処理を継続しますか？";
+
+// Yes and No, the exclamation icon, No as the default, brought to the foreground.
+constexpr uint32_t QuestionStyle =
+    MB_YESNO_STYLE | MB_ICONEXCLAMATION_STYLE | MB_DEFBUTTON2_STYLE | MB_SETFOREGROUND_STYLE;
+
+// The attributes that make the platform refuse to rewrite a file.
+constexpr uint32_t BlockingAttributes =
+    FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT;
+
+}  // namespace
+
+bool PrepareSettingsFile() {
+  if (!FileIsPresent(SettingsFileName)) {
+    ShowErrorBox(NotFoundMessage);
+    return false;
+  }
+  // A failed query gives all bits set, so the change is tried and its outcome decides.
+  if ((GetAttributes(SettingsFileName) & BlockingAttributes) == 0) {
+    return true;
+  }
+  if (SetAttributes(SettingsFileName, FILE_ATTRIBUTE_NORMAL_VALUE) != 0) {
+    ShowErrorBox(AttributeMessage);
+    return false;
+  }
+  return true;
+}
+
+bool MakeBackup() {
+  const char* verb = FileIsPresent(BackupFileName) ? UpdateVerb : CreateVerb;
+  if (OsCopyFile(SettingsFileName, BackupFileName, false)) {
+    return true;
+  }
+  std::string question = std::string(QuestionStart) + verb + QuestionEnd;
+  return OsMessageBox(question.c_str(), RepairCaption, QuestionStyle) == IDYES_RESULT;
+}
