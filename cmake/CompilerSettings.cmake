@@ -7,7 +7,7 @@ if(MSVC)
   endif()
 else()
   add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-                      -Wcast-qual -Wformat=2 -Wnull-dereference -Wold-style-cast
+                      -Wcast-qual -Wformat=2 -Wold-style-cast
                       -finput-charset=UTF-8 -fexec-charset=CP932)
   if(PANEFIX_WERROR)
     add_compile_options(-Werror)

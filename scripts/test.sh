@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything (the native programs, with and without sanitizers, and both Windows
+# targets) and runs every test: unit, native end-to-end, resource checks and, under Wine,
+# the Windows programs end to end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+for preset in windows-x64 windows-x86 native native-asan; do
+  echo "== Building $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+echo "== Resources and imports of the Windows programs"
+ctest --preset windows-x64
+ctest --preset windows-x86
+
+echo "== Tests with sanitizers (unit and native end to end)"
+ctest --preset native-asan -L 'unit|native' -j "$jobs"
+
+echo "== All tests"
+ctest --preset native
