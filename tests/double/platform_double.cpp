@@ -34,13 +34,8 @@ const char* const OpNames[] = {
 // Counts and logs a call; returns the scripted failure for it, if any.
 const Failure* Enter(Op op, const std::string& detail) {
   int nth = ++Double.calls[op];
-  ++Double.totalCalls;
+  Double.sequence.push_back(op);
   Double.log.push_back(std::string(OpName(op)) + (detail.empty() ? "" : " " + detail));
-  static Failure total;
-  if (Double.failAtTotal != 0 && Double.totalCalls == Double.failAtTotal) {
-    total = Failure{op, nth, Double.failAtTotalError};
-    return &total;
-  }
   for (const Failure& failure : Double.failures) {
     if (failure.op == op && failure.nth == nth) {
       return &failure;
@@ -151,7 +146,10 @@ void ShortenCall(Op op, int nth, uint32_t shortBy) {
 using namespace fake;
 
 int OsMessageBox(const char* text, const char* caption, uint32_t style) {
-  Enter(Op::MessageBox, caption);
+  if (const Failure* failure = Enter(Op::MessageBox, caption)) {
+    Fail(failure->error);
+    return 0;  // the box could not be shown
+  }
   Double.boxes.push_back(Box{text, caption, style});
   if (Double.answers.empty()) {
     return IDOK_RESULT;
@@ -162,7 +160,10 @@ int OsMessageBox(const char* text, const char* caption, uint32_t style) {
 }
 
 bool OsWindowExists(const char* className) {
-  Enter(Op::FindWindow, className);
+  if (const Failure* failure = Enter(Op::FindWindow, className)) {
+    Fail(failure->error);
+    return false;
+  }
   return Double.hostWindowOpen && std::strcmp(className, "TOstrelForm") == 0;
 }
 
@@ -301,7 +302,10 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
 }
 
 uint32_t OsGetFileType(FileHandle handle) {
-  Enter(Op::GetFileType, "");
+  if (const Failure* failure = Enter(Op::GetFileType, "")) {
+    Fail(failure->error);
+    return FILE_TYPE_UNKNOWN_VALUE;
+  }
   auto it = Handles.find(handle);
   if (it == Handles.end()) {
     Fail(ErrorInvalidHandle);

@@ -62,11 +62,9 @@ struct State {
   bool hostWindowOpen = false;
   std::string commandLine = "Program.exe";
   std::vector<std::string> log;     // "CreateFile Qtv.ini", "WriteFile 128", ...
+  std::vector<Op> sequence;         // the op of every call, in order
   std::map<Op, int> calls;          // how many times each op was called
-  int totalCalls = 0;
   std::vector<Failure> failures;
-  int failAtTotal = 0;              // 0, or fail the nth call of any op ...
-  uint32_t failAtTotalError = 0;    // ... with this error code
   uint32_t lastError = 0;
   int32_t localTimeOffsetSeconds = 9 * 3600;  // the machine's time zone (JST by default)
   bool localConversionFails = false;
@@ -93,6 +91,10 @@ void FailCall(Op op, int nth, uint32_t error);
 
 // Makes the nth ReadFile or WriteFile succeed with shortBy bytes fewer than asked.
 void ShortenCall(Op op, int nth, uint32_t shortBy);
+
+// Makes the nth allocation from now on fail, as when memory is exhausted; 0 stops failing.
+// Returns how many allocations were counted since the previous call.
+int FailAllocation(int nth);
 
 // A FileTime for a UTC calendar time.
 FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second);
