@@ -117,11 +117,12 @@ TEST_F(Helpers, ReportShowsAPlainErrorBoxAndEndsWithTheNumber) {
   EXPECT_EQ(ShownBoxes(), std::vector<std::string>{"Error|Runtime error  32 at 00000ABC|0"});
 }
 
-// Two distinct places that run the file operation test.
-uint32_t FailAtFirstPlace(uint32_t number) {
+// Two distinct places that run the file operation test; kept out of line so that each is one
+// place in the code, however often it is called.
+__attribute__((noinline)) uint32_t FailAtFirstPlace(uint32_t number) {
   return fake::RunProgram([number] { TestFileOperation(number); });
 }
-uint32_t FailAtSecondPlace(uint32_t number) {
+__attribute__((noinline)) uint32_t FailAtSecondPlace(uint32_t number) {
   return fake::RunProgram([number] { TestFileOperation(number); });
 }
 
