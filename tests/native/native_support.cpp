@@ -1,0 +1,347 @@
+#include "native_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+
+namespace native {
+
+namespace {
+
+constexpr const char* StandInSeconds = "300";
+// A child that cannot exec reports this exit code.
+constexpr int ExecFailedCode = 127;
+
+void WriteAllOrDie(int descriptor, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (count <= 0) {
+      return;
+    }
+    done += static_cast<size_t>(count);
+  }
+}
+
+int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// Waits for pid, retrying when interrupted. Returns its exit code, or -1.
+int WaitFor(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return ExitCodeOf(status);
+}
+
+// Points the descriptor target at path, opened with flags.
+void Redirect(int target, const std::string& path, int flags) {
+  int descriptor = open(path.c_str(), flags, 0600);
+  if (descriptor < 0) {
+    _exit(ExecFailedCode);
+  }
+  dup2(descriptor, target);
+  close(descriptor);
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "panefix-native-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
+  }
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  // Read-only folders inside would keep their entries from being removed by a non-root user.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadBytes(const std::string& path) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    ADD_FAILURE() << "cannot open " << path << ": " << std::strerror(errno);
+    return std::string();
+  }
+  std::string bytes;
+  char buffer[4096];
+  ssize_t count = 0;
+  while ((count = read(descriptor, buffer, sizeof buffer)) > 0) {
+    bytes.append(buffer, static_cast<size_t>(count));
+  }
+  close(descriptor);
+  return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (descriptor < 0) {
+    ADD_FAILURE() << "cannot create " << path << ": " << std::strerror(errno);
+    return;
+  }
+  WriteAllOrDie(descriptor, bytes);
+  close(descriptor);
+}
+
+void SetModificationTime(const std::string& path, int64_t seconds, long nanoseconds) {
+  timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    ADD_FAILURE() << "utimensat " << path << ": " << std::strerror(errno);
+  }
+}
+
+int64_t UtcSeconds(int year, int month, int day, int hour, int minute, int second) {
+  tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  return static_cast<int64_t>(timegm(&parts));
+}
+
+std::string Cp932(const std::string& utf8) {
+  iconv_t converter = iconv_open("CP932", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {
+    ADD_FAILURE() << "no UTF-8 to CP932 converter";
+    return utf8;
+  }
+  std::string input = utf8;
+  std::string output(input.size() * 2 + 1, '\0');
+  char* in = input.data();
+  size_t inLeft = input.size();
+  char* out = output.data();
+  size_t outLeft = output.size();
+  if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
+    ADD_FAILURE() << "cannot convert to CP932: " << utf8;
+  }
+  iconv_close(converter);
+  output.resize(output.size() - outLeft);
+  return output;
+}
+
+ChildResult RunInChild(const std::function<int()>& body, const std::string& input) {
+  ScratchFolder capture;
+  WriteBytes(capture / "in", input);
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
+    Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
+    Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+    int code = body();
+    std::fflush(nullptr);
+    _exit(code);
+  }
+  ChildResult result;
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+    return result;
+  }
+  result.exitCode = WaitFor(pid);
+  result.out = ReadBytes(capture / "out");
+  result.err = ReadBytes(capture / "err");
+  return result;
+}
+
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
+                       const std::string& folder) {
+  ScratchFolder capture;
+  std::vector<std::string> copies = argv;
+  std::vector<char*> words;
+  for (std::string& word : copies) {
+    words.push_back(word.data());
+  }
+  words.push_back(nullptr);
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(folder.c_str()) != 0) {
+      _exit(ExecFailedCode);
+    }
+    Redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
+    Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
+    Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+    execv(program.c_str(), words.data());
+    _exit(ExecFailedCode);
+  }
+  ChildResult result;
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+    return result;
+  }
+  result.exitCode = WaitFor(pid);
+  result.out = ReadBytes(capture / "out");
+  result.err = ReadBytes(capture / "err");
+  return result;
+}
+
+ScopedVariable::ScopedVariable(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    hadValue_ = true;
+    oldValue_ = old;
+  }
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+ScopedVariable::~ScopedVariable() {
+  if (hadValue_) {
+    setenv(name_.c_str(), oldValue_.c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+StandInProcess::StandInProcess(const std::string& programName, const std::string& executable,
+                               uid_t user) {
+  // The pipe closes on the successful exec, so once it reads as ended, the process shows its
+  // new command line.
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2 failed: " << std::strerror(errno);
+    return;
+  }
+  std::string name = programName;
+  std::string seconds = StandInSeconds;
+  char* argv[] = {name.data(), seconds.data(), nullptr};
+  std::fflush(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    close(ready[0]);
+    Redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
+    if (user == static_cast<uid_t>(-1) || (setgid(user) == 0 && setuid(user) == 0)) {
+      execv(executable.c_str(), argv);
+    }
+    // Tell the parent that the process never became the stand-in.
+    ssize_t told = write(ready[1], "!", 1);
+    _exit(told == 1 ? ExecFailedCode : ExecFailedCode + 1);
+  }
+  close(ready[1]);
+  if (pid_ < 0) {
+    ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+    close(ready[0]);
+    return;
+  }
+  char failed = 0;
+  ssize_t count = 0;
+  while ((count = read(ready[0], &failed, 1)) < 0 && errno == EINTR) {
+  }
+  close(ready[0]);
+  if (count != 0) {
+    ADD_FAILURE() << "cannot start " << executable << " as " << programName;
+    Stop();
+  }
+}
+
+StandInProcess::~StandInProcess() { Stop(); }
+
+void StandInProcess::Stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    WaitFor(pid_);
+    pid_ = -1;
+  }
+}
+
+bool EntryState::operator==(const EntryState& other) const {
+  return mode == other.mode && mtimeSeconds == other.mtimeSeconds &&
+         mtimeNanoseconds == other.mtimeNanoseconds && content == other.content;
+}
+
+std::map<std::string, EntryState> FolderState(const std::string& folder) {
+  std::map<std::string, EntryState> state;
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) {
+    ADD_FAILURE() << "cannot list " << folder;
+    return state;
+  }
+  while (const dirent* entry = readdir(directory)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    std::string path = folder + "/" + name;
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+      continue;
+    }
+    EntryState& item = state[name];
+    item.mode = status.st_mode;
+    item.mtimeSeconds = status.st_mtim.tv_sec;
+    item.mtimeNanoseconds = status.st_mtim.tv_nsec;
+    if (S_ISREG(status.st_mode)) {
+      item.content = ReadBytes(path);
+    } else if (S_ISLNK(status.st_mode)) {
+      std::error_code ignored;
+      item.content = std::filesystem::read_symlink(path, ignored).string();
+    }
+  }
+  closedir(directory);
+  return state;
+}
+
+std::string DescribeChanges(const std::map<std::string, EntryState>& before,
+                            const std::map<std::string, EntryState>& after) {
+  std::ostringstream changes;
+  for (const auto& [name, state] : before) {
+    auto found = after.find(name);
+    if (found == after.end()) {
+      changes << "removed " << name << "; ";
+    } else if (!(found->second == state)) {
+      changes << "changed " << name << "; ";
+    }
+  }
+  for (const auto& [name, state] : after) {
+    if (before.count(name) == 0) {
+      changes << "created " << name << "; ";
+    }
+  }
+  return changes.str();
+}
+
+std::string Escaped(const std::string& bytes) {
+  std::string text;
+  char hex[8];
+  for (char signedByte : bytes) {
+    auto byte = static_cast<unsigned char>(signedByte);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      text += static_cast<char>(byte);
+    } else {
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+}  // namespace native

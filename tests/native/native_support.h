@@ -1,0 +1,120 @@
+// Helpers of the native tests: scratch folders, files, child processes and a stand-in host.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace native {
+
+// A fresh, empty folder under the temporary directory; removed with its content at scope end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The path of name inside the folder.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The whole content of a file; fails the test when it cannot be read.
+std::string ReadBytes(const std::string& path);
+
+// Creates or replaces a file with exactly these bytes; fails the test when it cannot.
+void WriteBytes(const std::string& path, const std::string& bytes);
+
+// Sets a file's last-write time (seconds since 1970 UTC, and nanoseconds).
+void SetModificationTime(const std::string& path, int64_t seconds, long nanoseconds = 0);
+
+// The seconds since 1970 of a UTC calendar time.
+int64_t UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// UTF-8 text as code page 932 bytes, the way the settings file and the programs keep it.
+std::string Cp932(const std::string& utf8);
+
+// What a finished child left behind.
+struct ChildResult {
+  int exitCode = -1;  // -1 when it did not end by itself
+  std::string out;
+  std::string err;
+};
+
+// Runs body in a forked child whose standard input holds input and whose standard output and
+// error are captured; body's return value is the child's exit code. The child ends without
+// running the parent's exit handlers.
+ChildResult RunInChild(const std::function<int()>& body, const std::string& input = "");
+
+// Runs program in folder with the command-line words argv (its own name first), standard input
+// from /dev/null.
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
+                       const std::string& folder);
+
+// Sets an environment variable (or removes it, for nullptr) until scope end.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::string name_;
+  bool hadValue_ = false;
+  std::string oldValue_;
+};
+
+// The program a stand-in process runs: it waits long enough and does nothing else.
+constexpr const char* SleepProgram = "/bin/sleep";
+
+// A process that stands in for a running host: executable (a sleep program) started with the
+// first command-line word programName, optionally as another user. Once constructed, the process
+// shows that command line; it is ended and reaped at scope end, or by Stop.
+class StandInProcess {
+ public:
+  explicit StandInProcess(const std::string& programName,
+                          const std::string& executable = SleepProgram,
+                          uid_t user = static_cast<uid_t>(-1));
+  ~StandInProcess();
+  StandInProcess(const StandInProcess&) = delete;
+  StandInProcess& operator=(const StandInProcess&) = delete;
+
+  // Ends and reaps the process; afterwards it no longer exists.
+  void Stop();
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// One folder entry as it stands on disk: type, permission bits, last-write time and, for a
+// plain file, its bytes (for a symbolic link, its target).
+struct EntryState {
+  unsigned mode = 0;
+  int64_t mtimeSeconds = 0;
+  long mtimeNanoseconds = 0;
+  std::string content;
+
+  bool operator==(const EntryState& other) const;
+};
+
+// Every entry of a folder, not following symbolic links.
+std::map<std::string, EntryState> FolderState(const std::string& folder);
+
+// A readable description of what differs between two folder states; empty when none.
+std::string DescribeChanges(const std::map<std::string, EntryState>& before,
+                            const std::map<std::string, EntryState>& after);
+
+// Bytes as C-escaped text for failure messages: printable ASCII as is, the rest as \xNN.
+std::string Escaped(const std::string& bytes);
+
+}  // namespace native

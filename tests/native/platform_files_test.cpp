@@ -1,0 +1,610 @@
+// The POSIX platform layer on real files: attributes, file access, error codes, copies and the
+// file stamp's times.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "native_support.h"
+#include "platform.h"
+
+namespace {
+
+using native::ReadBytes;
+using native::ScratchFolder;
+using native::WriteBytes;
+
+constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
+constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
+constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
+constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
+
+constexpr FileTime TicksPerSecond = 10000000;
+constexpr FileTime UnixEpochFileTime = 116444736000000000;
+constexpr FileTime TicksPerHour = 3600 * TicksPerSecond;
+
+unsigned ModeOf(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(0, stat(path.c_str(), &status)) << path;
+  return status.st_mode & 07777;
+}
+
+void MakeFile(const std::string& path, unsigned mode, const std::string& bytes = "x") {
+  WriteBytes(path, bytes);
+  ASSERT_EQ(0, chmod(path.c_str(), mode));
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  return OsCreateFile(path.c_str(), GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE,
+                      OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+}
+
+FileHandle CreateForWriting(const std::string& path) {
+  return OsCreateFile(path.c_str(), GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                      CREATE_ALWAYS_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+}
+
+FileTime FileTimeOf(int64_t unixSeconds) {
+  return static_cast<FileTime>(unixSeconds) * TicksPerSecond + UnixEpochFileTime;
+}
+
+// ---- Attributes -------------------------------------------------------------------------------
+
+struct AttributeCase {
+  const char* what;
+  bool directory;
+  unsigned mode;
+  uint32_t attributes;
+};
+
+TEST(AttributesTest, DirectoryArchiveAndReadOnlyFromTheMode) {
+  const AttributeCase cases[] = {
+      {"plain file", false, 0644, FILE_ATTRIBUTE_ARCHIVE_BIT},
+      {"owner may write only", false, 0200, FILE_ATTRIBUTE_ARCHIVE_BIT},
+      {"nobody may write", false, 0444, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+      {"others may write, owner not", false, 0466,
+       FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+      {"no permission at all", false, 0, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+      {"directory", true, 0755, FILE_ATTRIBUTE_DIRECTORY_BIT},
+      {"read-only directory", true, 0555,
+       FILE_ATTRIBUTE_DIRECTORY_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+  };
+  ScratchFolder folder;
+  for (const AttributeCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    std::string path = folder / row.what;
+    if (row.directory) {
+      ASSERT_EQ(0, mkdir(path.c_str(), row.mode));
+      ASSERT_EQ(0, chmod(path.c_str(), row.mode));
+    } else {
+      MakeFile(path, row.mode);
+    }
+    EXPECT_EQ(row.attributes, OsGetFileAttributes(path.c_str()));
+  }
+}
+
+TEST(AttributesTest, SpecialFilesAreNoDirectories) {
+  ScratchFolder folder;
+  ASSERT_EQ(0, mkfifo((folder / "fifo").c_str(), 0644));
+  EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, OsGetFileAttributes((folder / "fifo").c_str()));
+  EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, OsGetFileAttributes("/dev/null"));
+}
+
+struct MissingNameCase {
+  const char* what;
+  std::string name;
+  uint32_t error;
+};
+
+TEST(AttributesTest, MissingNamesFailWithTheirErrorCode) {
+  ScratchFolder folder;
+  WriteBytes(folder / "file", "x");
+  const MissingNameCase cases[] = {
+      {"missing", folder / "missing", ERROR_FILE_NOT_FOUND_CODE},
+      {"empty name", "", ERROR_FILE_NOT_FOUND_CODE},
+      {"under a missing folder", folder / "none/file", ERROR_FILE_NOT_FOUND_CODE},
+      {"under a plain file", folder / "file/x", ERROR_PATH_NOT_FOUND_CODE},
+      {"name too long", folder / std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE_CODE},
+  };
+  for (const MissingNameCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(INVALID_ATTRIBUTES_VALUE, OsGetFileAttributes(row.name.c_str()));
+    EXPECT_EQ(row.error, OsGetLastError());
+    EXPECT_FALSE(OsSetFileAttributes(row.name.c_str(), FILE_ATTRIBUTE_NORMAL_VALUE));
+    EXPECT_EQ(row.error, OsGetLastError());
+    FoundEntry entry{};
+    EXPECT_FALSE(OsFindFirstEntry(row.name.c_str(), &entry));
+    EXPECT_EQ(row.error, OsGetLastError());
+  }
+}
+
+struct SetAttributeCase {
+  unsigned before;
+  uint32_t attributes;
+  unsigned after;
+};
+
+TEST(AttributesTest, SettingChangesOnlyWritePermission) {
+  const SetAttributeCase cases[] = {
+      {0644, FILE_ATTRIBUTE_READONLY_BIT, 0444},
+      {0666, FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT, 0444},
+      {0755, FILE_ATTRIBUTE_READONLY_BIT, 0555},
+      {0600, FILE_ATTRIBUTE_READONLY_BIT, 0400},
+      {0444, FILE_ATTRIBUTE_READONLY_BIT, 0444},
+      {0444, FILE_ATTRIBUTE_NORMAL_VALUE, 0644},
+      {0444, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
+      {0400, 0, 0600},
+      {0000, FILE_ATTRIBUTE_NORMAL_VALUE, 0200},
+      {0464, FILE_ATTRIBUTE_ARCHIVE_BIT, 0664},
+      {0644, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
+      {0644, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT, 0644},
+      {0444, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT | FILE_ATTRIBUTE_READONLY_BIT,
+       0444},
+  };
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  for (const SetAttributeCase& row : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << std::oct << row.before << " with 0x" << std::hex << row.attributes);
+    MakeFile(path, row.before, "content");
+    EXPECT_TRUE(OsSetFileAttributes(path.c_str(), row.attributes));
+    EXPECT_EQ(row.after, ModeOf(path));
+    EXPECT_EQ("content", ReadBytes(path));
+  }
+}
+
+// ---- Opening, reading, writing ----------------------------------------------------------------
+
+TEST(FileAccessTest, ReadsAnExistingFileInOneCallPerRead) {
+  ScratchFolder folder;
+  WriteBytes(folder / "Qtv.ini", "0123456789");
+  FileHandle handle = OpenForReading(folder / "Qtv.ini");
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  EXPECT_EQ(FILE_TYPE_DISK_VALUE, OsGetFileType(handle));
+  char buffer[128] = {};
+  uint32_t count = 99;
+  EXPECT_TRUE(OsReadFile(handle, buffer, 4, &count));
+  EXPECT_EQ(4u, count);
+  EXPECT_TRUE(OsReadFile(handle, buffer, sizeof buffer, &count));
+  EXPECT_EQ(6u, count);
+  EXPECT_EQ("456789", std::string(buffer, count));
+  EXPECT_TRUE(OsReadFile(handle, buffer, sizeof buffer, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_TRUE(OsCloseHandle(handle));
+}
+
+TEST(FileAccessTest, ReadDeliversWhatAPipeHoldsWithoutWaitingForMore) {
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  ASSERT_EQ(3, write(ends[1], "abc", 3));
+  char buffer[128];
+  uint32_t count = 0;
+  EXPECT_TRUE(OsReadFile(ends[0], buffer, sizeof buffer, &count));
+  EXPECT_EQ(3u, count);
+  close(ends[1]);
+  EXPECT_TRUE(OsReadFile(ends[0], buffer, sizeof buffer, &count));
+  EXPECT_EQ(0u, count);
+  close(ends[0]);
+}
+
+TEST(FileAccessTest, CreatesAFileAfresh) {
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  mode_t oldMask = umask(022);
+  FileHandle handle = CreateForWriting(path);
+  umask(oldMask);
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  uint32_t written = 0;
+  EXPECT_TRUE(OsWriteFile(handle, "new\r\n", 5, &written));
+  EXPECT_EQ(5u, written);
+  EXPECT_TRUE(OsCloseHandle(handle));
+  EXPECT_EQ("new\r\n", ReadBytes(path));
+  EXPECT_EQ(0644u, ModeOf(path));
+}
+
+TEST(FileAccessTest, CreatingCutsAnExistingFileAndKeepsItsMode) {
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  MakeFile(path, 0640, std::string(1000, 'o'));
+  FileHandle handle = CreateForWriting(path);
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  uint32_t written = 0;
+  EXPECT_TRUE(OsWriteFile(handle, "ab", 2, &written));
+  EXPECT_TRUE(OsCloseHandle(handle));
+  EXPECT_EQ("ab", ReadBytes(path));
+  EXPECT_EQ(0640u, ModeOf(path));
+}
+
+TEST(FileAccessTest, CreatingRefusesAReadOnlyFileAndLeavesItWhole) {
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  for (unsigned mode : {0444u, 0466u, 0000u}) {
+    SCOPED_TRACE(testing::Message() << std::oct << mode);
+    MakeFile(path, mode, "keep me");
+    EXPECT_EQ(InvalidFileHandle, CreateForWriting(path));
+    EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
+    EXPECT_EQ("keep me", ReadBytes(path));
+    ASSERT_EQ(0, chmod(path.c_str(), 0644));
+  }
+}
+
+TEST(FileAccessTest, DirectoriesAreRefusedBothWays) {
+  ScratchFolder folder;
+  ASSERT_EQ(0, mkdir((folder / "Qtv.ini").c_str(), 0755));
+  EXPECT_EQ(InvalidFileHandle, OpenForReading(folder / "Qtv.ini"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
+  EXPECT_EQ(InvalidFileHandle, CreateForWriting(folder / "Qtv.ini"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
+}
+
+TEST(FileAccessTest, CloseFailsForAClosedHandle) {
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  close(ends[1]);
+  EXPECT_TRUE(OsCloseHandle(ends[0]));
+  EXPECT_FALSE(OsCloseHandle(ends[0]));
+  EXPECT_EQ(ERROR_GEN_FAILURE_CODE, OsGetLastError());
+}
+
+struct TypeCase {
+  const char* what;
+  std::function<int()> open;
+  uint32_t type;
+};
+
+TEST(FileAccessTest, FileTypeFollowsWhatTheHandleIs) {
+  ScratchFolder folder;
+  WriteBytes(folder / "file", "x");
+  int ends[2] = {-1, -1};
+  int pair[2] = {-1, -1};
+  ASSERT_EQ(0, pipe(ends));
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  const TypeCase cases[] = {
+      {"plain file", [&] { return open((folder / "file").c_str(), O_RDONLY); },
+       FILE_TYPE_DISK_VALUE},
+      {"character device", [] { return open("/dev/null", O_WRONLY); }, FILE_TYPE_CHAR_VALUE},
+      {"pipe", [&] { return dup(ends[0]); }, FILE_TYPE_PIPE_VALUE},
+      {"socket", [&] { return dup(pair[0]); }, FILE_TYPE_PIPE_VALUE},
+      {"directory", [&] { return open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY); },
+       FILE_TYPE_UNKNOWN_VALUE},
+  };
+  for (const TypeCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    int descriptor = row.open();
+    ASSERT_GE(descriptor, 0);
+    EXPECT_EQ(row.type, OsGetFileType(descriptor));
+    close(descriptor);
+  }
+  for (int descriptor : {ends[0], ends[1], pair[0], pair[1]}) {
+    close(descriptor);
+  }
+}
+
+// ---- Error codes ------------------------------------------------------------------------------
+
+struct ErrorCase {
+  const char* what;
+  std::function<bool()> failingOperation;
+  uint32_t error;
+};
+
+// Opens name for reading and, when that works, reads from it.
+bool OpenAndRead(const std::string& name) {
+  FileHandle handle = OpenForReading(name);
+  if (handle == InvalidFileHandle) {
+    return false;
+  }
+  char buffer[128];
+  uint32_t count = 0;
+  bool read = OsReadFile(handle, buffer, sizeof buffer, &count);
+  OsCloseHandle(handle);
+  return read;
+}
+
+// Opens name afresh for writing and, when that works, writes to it.
+bool CreateAndWrite(const std::string& name) {
+  FileHandle handle = CreateForWriting(name);
+  if (handle == InvalidFileHandle) {
+    return false;
+  }
+  uint32_t count = 0;
+  bool written = OsWriteFile(handle, "data", 4, &count);
+  OsCloseHandle(handle);
+  return written;
+}
+
+TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
+  ScratchFolder folder;
+  WriteBytes(folder / "file", "x");
+  ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
+  // A program file cannot be written while it runs.
+  std::string program = folder / "busy";
+  WriteBytes(program, ReadBytes("/bin/sleep"));
+  ASSERT_EQ(0, chmod(program.c_str(), 0755));
+  native::StandInProcess running("busy", program);
+  static_cast<void>(running);
+  const ErrorCase cases[] = {
+      {"missing file", [&] { return OpenAndRead(folder / "missing"); }, ERROR_FILE_NOT_FOUND_CODE},
+      {"path through a file", [&] { return OpenAndRead(folder / "file/x"); },
+       ERROR_PATH_NOT_FOUND_CODE},
+      {"directory opened to write", [&] { return CreateAndWrite(folder / "dir"); },
+       ERROR_ACCESS_DENIED_CODE},
+      {"name too long", [&] { return OpenAndRead(folder / std::string(300, 'n')); },
+       ERROR_FILENAME_EXCED_RANGE_CODE},
+      {"running program opened to write", [&] { return CreateAndWrite(program); },
+       ERROR_SHARING_VIOLATION_CODE},
+      {"device that fails to read", [] { return OpenAndRead("/proc/self/mem"); },
+       ERROR_IO_DEVICE_CODE},
+      {"device that is full", [] { return CreateAndWrite("/dev/full"); }, ERROR_DISK_FULL_CODE},
+      {"copy onto an existing file",
+       [&] { return OsCopyFile((folder / "file").c_str(), (folder / "file").c_str(), true); },
+       ERROR_FILE_EXISTS_CODE},
+      {"reading a handle open for writing",
+       [&] {
+         FileHandle handle = CreateForWriting(folder / "written");
+         char buffer[4];
+         uint32_t count = 0;
+         bool read = OsReadFile(handle, buffer, sizeof buffer, &count);
+         OsCloseHandle(handle);
+         return read;
+       },
+       ERROR_GEN_FAILURE_CODE},
+  };
+  for (const ErrorCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    EXPECT_FALSE(row.failingOperation());
+    EXPECT_EQ(row.error, OsGetLastError());
+  }
+}
+
+TEST(ErrorCodeTest, TooManyOpenFiles) {
+  ScratchFolder folder;
+  WriteBytes(folder / "file", "x");
+  std::string name = folder / "file";
+  native::ChildResult result = native::RunInChild([&] {
+    // Allow no descriptor beyond those already open.
+    int lowestFree = dup(STDIN_FILENO);
+    close(lowestFree);
+    rlimit limit{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+      return 100;
+    }
+    return OpenForReading(name) == InvalidFileHandle ? static_cast<int>(OsGetLastError()) : 101;
+  });
+  EXPECT_EQ(static_cast<int>(ERROR_TOO_MANY_OPEN_FILES_CODE), result.exitCode);
+}
+
+// ---- Copies -----------------------------------------------------------------------------------
+
+TEST(CopyFileTest, CopiesBytesModeAndTime) {
+  ScratchFolder folder;
+  std::string big;
+  for (int i = 0; i < 100000; ++i) {
+    big += static_cast<char>(i * 7 % 256);
+  }
+  struct {
+    std::string bytes;
+    unsigned mode;
+  } const cases[] = {
+      {std::string(), 0640},
+      {std::string("[DESKTOP]\r\n\x1A\0z", 14), 0666},
+      {big, 0604},
+  };
+  mode_t oldMask = umask(022);
+  for (const auto& [bytes, mode] : cases) {
+    SCOPED_TRACE(bytes.size());
+    MakeFile(folder / "Qtv.ini", mode, bytes);
+    native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2001, 2, 3, 4, 5, 6), 700);
+    ASSERT_TRUE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "copy").c_str(), false))
+        << OsGetLastError();
+    EXPECT_EQ(bytes, ReadBytes(folder / "copy"));
+    EXPECT_EQ(mode, ModeOf(folder / "copy"));
+    struct stat status {};
+    ASSERT_EQ(0, stat((folder / "copy").c_str(), &status));
+    EXPECT_EQ(native::UtcSeconds(2001, 2, 3, 4, 5, 6), status.st_mtim.tv_sec);
+    EXPECT_EQ(700, status.st_mtim.tv_nsec);
+    ASSERT_EQ(0, unlink((folder / "copy").c_str()));
+  }
+  umask(oldMask);
+}
+
+TEST(CopyFileTest, ReplacesALongerDestinationWithTheSourcesMode) {
+  ScratchFolder folder;
+  MakeFile(folder / "Qtv.ini", 0600, "short");
+  MakeFile(folder / "Qtv.ini_widthBack", 0664, std::string(5000, 'L'));
+  ASSERT_TRUE(
+      OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "Qtv.ini_widthBack").c_str(), false));
+  EXPECT_EQ("short", ReadBytes(folder / "Qtv.ini_widthBack"));
+  EXPECT_EQ(0600u, ModeOf(folder / "Qtv.ini_widthBack"));
+}
+
+TEST(CopyFileTest, FailIfExistsCopiesOnlyToANewName) {
+  ScratchFolder folder;
+  WriteBytes(folder / "Qtv.ini", "source");
+  ASSERT_TRUE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "new").c_str(), true));
+  EXPECT_EQ("source", ReadBytes(folder / "new"));
+  WriteBytes(folder / "old", "old");
+  EXPECT_FALSE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "old").c_str(), true));
+  EXPECT_EQ(ERROR_FILE_EXISTS_CODE, OsGetLastError());
+  EXPECT_EQ("old", ReadBytes(folder / "old"));
+}
+
+TEST(CopyFileTest, ReadOnlySourceGivesAReadOnlyCopyThatIsNotOverwritten) {
+  ScratchFolder folder;
+  MakeFile(folder / "Qtv.ini", 0444, "first");
+  ASSERT_TRUE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "back").c_str(), false));
+  EXPECT_EQ(0444u, ModeOf(folder / "back"));
+  EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT,
+            OsGetFileAttributes((folder / "back").c_str()));
+  MakeFile(folder / "Qtv.ini", 0644, "second");
+  EXPECT_FALSE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "back").c_str(), false));
+  EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
+  EXPECT_EQ("first", ReadBytes(folder / "back"));
+}
+
+struct FailedCopyCase {
+  const char* what;
+  std::string source;
+  std::string destination;
+  uint32_t error;
+};
+
+TEST(CopyFileTest, RefusedCopiesLeaveTheDestinationAlone) {
+  ScratchFolder folder;
+  WriteBytes(folder / "Qtv.ini", "source");
+  ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
+  const FailedCopyCase cases[] = {
+      {"missing source", folder / "missing", folder / "dest", ERROR_FILE_NOT_FOUND_CODE},
+      {"directory as source", folder / "dir", folder / "dest", ERROR_ACCESS_DENIED_CODE},
+      {"endless device as source", "/dev/zero", folder / "dest", ERROR_ACCESS_DENIED_CODE},
+      {"directory as destination", folder / "Qtv.ini", folder / "dir", ERROR_ACCESS_DENIED_CODE},
+      {"file onto itself", folder / "Qtv.ini", folder / "Qtv.ini", ERROR_SHARING_VIOLATION_CODE},
+      {"file onto itself by another name", folder / "Qtv.ini", folder / "dir/../Qtv.ini",
+       ERROR_SHARING_VIOLATION_CODE},
+      {"destination in a missing folder", folder / "Qtv.ini", folder / "none/dest",
+       ERROR_FILE_NOT_FOUND_CODE},
+  };
+  for (const FailedCopyCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    EXPECT_FALSE(OsCopyFile(row.source.c_str(), row.destination.c_str(), false));
+    EXPECT_EQ(row.error, OsGetLastError());
+    EXPECT_EQ("source", ReadBytes(folder / "Qtv.ini"));
+    EXPECT_NE(0, access((folder / "dest").c_str(), F_OK));
+  }
+}
+
+// ---- Times ------------------------------------------------------------------------------------
+
+struct EntryTimeCase {
+  int64_t seconds;
+  long nanoseconds;
+  FileTime lastWriteTime;
+};
+
+TEST(FileTimeTest, LastWriteTimeCountsTicksFrom1601) {
+  const EntryTimeCase cases[] = {
+      {0, 0, 116444736000000000},   {0, 99, 116444736000000000},
+      {0, 100, 116444736000000001}, {1000000000, 123456789, 126444736001234567},
+      {-1, 0, 116444735990000000},
+  };
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  WriteBytes(path, "x");
+  for (const EntryTimeCase& row : cases) {
+    SCOPED_TRACE(row.seconds);
+    native::SetModificationTime(path, row.seconds, row.nanoseconds);
+    FoundEntry entry{};
+    ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, entry.attributes);
+    EXPECT_EQ(row.lastWriteTime, entry.lastWriteTime);
+  }
+  FoundEntry entry{};
+  ASSERT_TRUE(OsFindFirstEntry(folder.Path().c_str(), &entry));
+  EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY_BIT, entry.attributes);
+}
+
+struct DosTimeCase {
+  int year, month, day, hour, minute, second;
+  bool packs;
+  uint16_t date;
+  uint16_t time;
+};
+
+TEST(FileTimeTest, DosDateAndTimeHoldOnly1980To2107) {
+  const DosTimeCase cases[] = {
+      {1980, 1, 1, 0, 0, 0, true, 0x0021, 0x0000},
+      {1980, 1, 1, 0, 0, 1, true, 0x0021, 0x0000},
+      {2024, 2, 29, 13, 45, 31, true, 0x585D, 0x6DAF},
+      {2107, 12, 31, 23, 59, 59, true, 0xFF9F, 0xBF7D},
+      {1979, 12, 31, 23, 59, 59, false, 0, 0},
+      {2108, 1, 1, 0, 0, 0, false, 0, 0},
+      {1601, 1, 1, 0, 0, 0, false, 0, 0},
+      {1969, 7, 20, 20, 17, 40, false, 0, 0},
+  };
+  for (const DosTimeCase& row : cases) {
+    SCOPED_TRACE(testing::Message() << row.year << "-" << row.month << "-" << row.day << " "
+                                    << row.hour << ":" << row.minute << ":" << row.second);
+    FileTime time = FileTimeOf(native::UtcSeconds(row.year, row.month, row.day, row.hour,
+                                                  row.minute, row.second)) +
+                    TicksPerSecond / 2;
+    uint16_t date = 0xAAAA;
+    uint16_t clock = 0xAAAA;
+    EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(time, &date, &clock));
+    if (row.packs) {
+      EXPECT_EQ(row.date, date);
+      EXPECT_EQ(row.time, clock);
+    }
+  }
+}
+
+struct LocalTimeCase {
+  const char* zone;
+  int64_t utcSeconds;
+  int64_t offsetHours;
+};
+
+TEST(FileTimeTest, LocalTimeAddsTheOffsetOfThatMoment) {
+  const char* centralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+  const char* easternUs = "EST5EDT,M3.2.0,M11.1.0";
+  const LocalTimeCase cases[] = {
+      {"UTC0", native::UtcSeconds(2024, 7, 1), 0},
+      {"JST-9", native::UtcSeconds(2024, 7, 1), 9},
+      {"JST-9", native::UtcSeconds(1979, 12, 31, 20), 9},
+      {centralEurope, native::UtcSeconds(2024, 1, 15), 1},
+      {centralEurope, native::UtcSeconds(2024, 7, 15), 2},
+      {easternUs, native::UtcSeconds(2024, 1, 15), -5},
+      {easternUs, native::UtcSeconds(2024, 7, 15), -4},
+  };
+  for (const LocalTimeCase& row : cases) {
+    SCOPED_TRACE(testing::Message() << row.zone << " at " << row.utcSeconds);
+    native::ScopedVariable zone("TZ", row.zone);
+    FileTime utc = FileTimeOf(row.utcSeconds) + 1234567;
+    FileTime local = 0;
+    ASSERT_TRUE(OsFileTimeToLocal(utc, &local));
+    EXPECT_EQ(static_cast<int64_t>(utc) + row.offsetHours * static_cast<int64_t>(TicksPerHour),
+              static_cast<int64_t>(local));
+  }
+}
+
+struct StampCase {
+  const char* what;
+  int64_t seconds;
+  bool packs;
+};
+
+TEST(FileTimeTest, FileTimesOutsideTheDosRangeCannotBePacked) {
+  const StampCase cases[] = {
+      {"1979", native::UtcSeconds(1979, 6, 1), false},
+      {"1960", native::UtcSeconds(1960, 6, 1), false},
+      {"1980", native::UtcSeconds(1980, 6, 1), true},
+      {"2107", native::UtcSeconds(2107, 6, 1), true},
+      {"2108", native::UtcSeconds(2108, 6, 1), false},
+      {"2400", native::UtcSeconds(2400, 6, 1), false},
+  };
+  native::ScopedVariable zone("TZ", "UTC0");
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  WriteBytes(path, "x");
+  for (const StampCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    native::SetModificationTime(path, row.seconds);
+    FoundEntry entry{};
+    ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
+    FileTime local = 0;
+    ASSERT_TRUE(OsFileTimeToLocal(entry.lastWriteTime, &local));
+    uint16_t date = 0;
+    uint16_t time = 0;
+    EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(local, &date, &time));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// The POSIX platform layer's stand-in for the host's main window: a process of the same user
+// whose program is Qtv.exe.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "native_support.h"
+#include "platform.h"
+
+namespace {
+
+const char HostClass[] = "TOstrelForm";
+constexpr uid_t NobodyUser = 65534;
+
+// Every test here needs a machine where no host runs but the ones it starts.
+class HostWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(OsWindowExists(HostClass))
+        << "a process named Qtv.exe already runs on this machine; these tests need none";
+  }
+};
+
+struct ProgramNameCase {
+  std::string firstWord;
+  bool isHost;
+};
+
+TEST_F(HostWindowTest, HostIsAProcessWhoseProgramIsQtvExe) {
+  const ProgramNameCase cases[] = {
+      {"Qtv.exe", true},
+      {"QTV.EXE", true},
+      {"qtv.Exe", true},
+      {"/opt/ostrel/Qtv.exe", true},
+      {"./Qtv.exe", true},
+      {"C:\\Program Files\\Ostrel\\Qtv.exe", true},
+      {"Z:\\home\\user/ostrel\\Qtv.exe", true},
+      {"Qtv.exe.bak", false},
+      {"MyQtv.exe", false},
+      {"Qtv", false},
+      {"Qtv.ex", false},
+      {"Qtv.exe/", false},
+      {"Qtv.exe\\sleep", false},
+      {"Qtv.exe with blanks", false},
+      {"sleep", false},
+  };
+  for (const ProgramNameCase& row : cases) {
+    SCOPED_TRACE(row.firstWord);
+    native::StandInProcess host(row.firstWord);
+    EXPECT_EQ(row.isHost, OsWindowExists(HostClass));
+  }
+}
+
+TEST_F(HostWindowTest, OnlyTheHostClassIsLookedFor) {
+  native::StandInProcess host("Qtv.exe");
+  ASSERT_TRUE(OsWindowExists(HostClass));
+  EXPECT_FALSE(OsWindowExists("Other"));
+  EXPECT_FALSE(OsWindowExists(""));
+  EXPECT_FALSE(OsWindowExists("Qtv.exe"));
+}
+
+TEST_F(HostWindowTest, AHostThatHasEndedIsGone) {
+  native::StandInProcess host("Qtv.exe");
+  ASSERT_TRUE(OsWindowExists(HostClass));
+  host.Stop();
+  EXPECT_FALSE(OsWindowExists(HostClass));
+}
+
+TEST_F(HostWindowTest, AnotherUsersHostDoesNotCount) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "starting a process as another user needs the superuser";
+  }
+  native::StandInProcess othersHost("Qtv.exe", native::SleepProgram, NobodyUser);
+  struct stat process {};
+  ASSERT_EQ(0, stat(("/proc/" + std::to_string(othersHost.Pid())).c_str(), &process));
+  ASSERT_EQ(NobodyUser, process.st_uid);
+  EXPECT_FALSE(OsWindowExists(HostClass));
+  native::StandInProcess ownHost("Qtv.exe");
+  EXPECT_TRUE(OsWindowExists(HostClass));
+}
+
+}  // namespace

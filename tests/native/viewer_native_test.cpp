@@ -1,0 +1,230 @@
+// The native viewer program end to end: real settings files in a scratch folder, the program
+// run there, its output, exit code and the folder afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "native_support.h"
+
+namespace {
+
+using native::ChildResult;
+using native::Cp932;
+using native::ScratchFolder;
+
+const std::string ViewerProgram = PANEPEEK_PROGRAM;
+
+const std::string NotFound =
+    "Panepeek\nQtv.ini が見つかりません。\nPanepeek.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行して下さい。\n";
+const std::string HostRunning = "Panepeek\nOstrel を終了させてから、再度 実行して下さい。\n";
+const std::string HeaderMissing =
+    "Panepeek\n\"[DESKTOP]\" が見つかりませんでした。\n処理を中止します。\n";
+const std::string HeaderRepeated =
+    "Panepeek\n\"[DESKTOP]\" が、複数見つかりました。\n処理を中止します。\n";
+const std::string EntryMissing =
+    "Panepeek\n\"LISTWIDTH=\" が見つかりませんでした。\n処理を中止します。\n";
+const std::string EntryRepeated =
+    "Panepeek\n\"LISTWIDTH=\" が、複数見つかりました。\n処理を中止します。\n";
+
+// The result box as the terminal shows it, for a pane-width value in UTF-8.
+std::string Result(const std::string& value) {
+  return "Panepeek\nスレッド・ペインの幅は " + value + " です。\n";
+}
+
+// count lines "Kn=n" ended by CR LF, as filler before or around the interesting lines.
+std::string FillerLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) {
+    lines += "K" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+  }
+  return lines;
+}
+
+const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
+
+// Runs the viewer in folder and checks that it left every entry of the folder as it was.
+ChildResult RunViewer(const ScratchFolder& folder, const std::vector<std::string>& args = {}) {
+  auto before = native::FolderState(folder.Path());
+  std::vector<std::string> argv{ViewerProgram};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildResult result = native::RunProgram(ViewerProgram, argv, folder.Path());
+  EXPECT_EQ("", native::DescribeChanges(before, native::FolderState(folder.Path())));
+  return result;
+}
+
+struct ContentCase {
+  const char* what;
+  std::string settings;  // the bytes of Qtv.ini
+  std::string out;
+  std::string err;
+};
+
+TEST(ViewerNativeTest, ShowsTheEntryValueOrOneRefusal) {
+  const std::string longLine(100 * 1024, 'w');
+  const ContentCase cases[] = {
+      {"entry 430", Basic, Result("430"), ""},
+      {"sections, Japanese text and a later entry",
+       Cp932("[SETTING]\r\nFONT=ＭＳ ゴシック\r\nTITLE=スレッド一覧\r\n\r\n[DESKTOP]\r\n"
+             "LEFT=0\r\nLISTWIDTH=512\r\nTOP=3\r\n\r\n[OTHER]\r\nLISTWIDTH=9\r\n"),
+       Result("512"), ""},
+      {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Result(""), ""},
+      {"text after the number", "[DESKTOP]\r\nLISTWIDTH= 430px abc\r\n", Result(" 430px abc"), ""},
+      {"another = before the key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Result("LISTWIDTH=5"), ""},
+      {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Result("幅ソ表"), ""},
+      {"byte that is no character", "[DESKTOP]\r\nLISTWIDTH=4\x80\r\n", Result("4\uFFFD"), ""},
+      {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Result("431"), ""},
+      {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\r", Result("640"), ""},
+      {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", "", EntryMissing},
+      {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n", Result("6"),
+       ""},
+      {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", "", HeaderMissing},
+      {"Ctrl-Z before the header", "A=1\r\n\x1A[DESKTOP]\r\nLISTWIDTH=1\r\n", "", HeaderMissing},
+      {"Ctrl-Z after the entry", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n", Result("2"),
+       ""},
+      {"NUL bytes in another line", std::string("X=\0\0\r\n", 6) + Basic, Result("430"), ""},
+      {"empty file", "", "", HeaderMissing},
+      {"header and entry as lines 999 and 1000", FillerLines(998) + Basic, Result("430"), ""},
+      {"header after line 1000", FillerLines(1000) + Basic, "", HeaderMissing},
+      {"entry as line 1001", FillerLines(999) + Basic, "", EntryMissing},
+      {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", "", HeaderRepeated},
+      {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", "", EntryRepeated},
+      {"entry missing", "[DESKTOP]\r\nWIDTH=4\r\n", "", EntryMissing},
+      {"header in other letter case", "[Desktop]\r\nLISTWIDTH=4\r\n", "", HeaderMissing},
+      {"header with a trailing blank", "[DESKTOP] \r\nLISTWIDTH=4\r\n", "", HeaderMissing},
+      {"line of 100 KB before the header", longLine + "\r\n" + Basic, Result("430"), ""},
+      {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + longLine + "\r\n", Result(longLine), ""},
+  };
+  for (const ContentCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ScratchFolder folder;
+    native::WriteBytes(folder / "Qtv.ini", row.settings);
+    ChildResult result = RunViewer(folder);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(row.out, result.out);
+    EXPECT_EQ(row.err, result.err);
+  }
+}
+
+TEST(ViewerNativeTest, IgnoresItsCommandLine) {
+  const std::vector<std::string> cases[] = {
+      {}, {"450"}, {"abc", ""}, {"-1", "99999", "/?"}, {"a b"}, {"\x83\x5C"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    ScratchFolder folder;
+    native::WriteBytes(folder / "Qtv.ini", Basic);
+    ChildResult result = RunViewer(folder, args);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(Result("430"), result.out);
+    EXPECT_EQ("", result.err);
+  }
+}
+
+struct PresenceCase {
+  const char* what;
+  void (*prepare)(const ScratchFolder& folder);
+  bool present;
+};
+
+void WriteBasic(const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini", Basic); }
+
+TEST(ViewerNativeTest, SettingsFileThatIsNotThereOrCannotBeStamped) {
+  const PresenceCase cases[] = {
+      {"no file", [](const ScratchFolder&) {}, false},
+      {"a directory of that name",
+       [](const ScratchFolder& folder) { ASSERT_EQ(0, mkdir((folder / "Qtv.ini").c_str(), 0755)); },
+       false},
+      {"a link to nothing",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, symlink("missing.ini", (folder / "Qtv.ini").c_str()));
+       },
+       false},
+      {"written in 1979",
+       [](const ScratchFolder& folder) {
+         WriteBasic(folder);
+         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1979, 6, 1));
+       },
+       false},
+      {"written in 2108",
+       [](const ScratchFolder& folder) {
+         WriteBasic(folder);
+         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2108, 6, 1));
+       },
+       false},
+      {"written in 1980",
+       [](const ScratchFolder& folder) {
+         WriteBasic(folder);
+         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1980, 6, 1));
+       },
+       true},
+      {"written in 2107",
+       [](const ScratchFolder& folder) {
+         WriteBasic(folder);
+         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2107, 6, 1));
+       },
+       true},
+      {"read-only",
+       [](const ScratchFolder& folder) {
+         WriteBasic(folder);
+         ASSERT_EQ(0, chmod((folder / "Qtv.ini").c_str(), 0444));
+       },
+       true},
+  };
+  for (const PresenceCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ScratchFolder folder;
+    row.prepare(folder);
+    ChildResult result = RunViewer(folder);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(row.present ? Result("430") : "", result.out);
+    EXPECT_EQ(row.present ? "" : NotFound, result.err);
+  }
+}
+
+TEST(ViewerNativeTest, RefusesWhileTheHostRuns) {
+  for (const char* host : {"Qtv.exe", "C:\\Ostrel\\QTV.EXE"}) {
+    SCOPED_TRACE(host);
+    ScratchFolder folder;
+    WriteBasic(folder);
+    native::StandInProcess running(host);
+    ChildResult result = RunViewer(folder);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ("", result.out);
+    EXPECT_EQ(HostRunning, result.err);
+  }
+}
+
+TEST(ViewerNativeTest, MissingFileWinsOverTheRunningHost) {
+  ScratchFolder folder;
+  native::StandInProcess running("Qtv.exe");
+  ChildResult result = RunViewer(folder);
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ("", result.out);
+  EXPECT_EQ(NotFound, result.err);
+}
+
+TEST(ViewerNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
+  // Through this link the viewer reads its own memory from address 0, which fails with EIO.
+  ScratchFolder folder;
+  ASSERT_EQ(0, symlink("/proc/self/mem", (folder / "Qtv.ini").c_str()));
+  const std::regex report("Error\nRuntime error 1117 at ([0-9A-F]{8})\n");
+  std::string sites[2];
+  for (std::string& site : sites) {
+    ChildResult result = RunViewer(folder);
+    EXPECT_EQ(1117 & 0xFF, result.exitCode);
+    EXPECT_EQ("", result.out);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(result.err, match, report)) << result.err;
+    site = match[1];
+  }
+  // The program is loaded at another address each time; the site must not depend on it.
+  EXPECT_EQ(sites[0], sites[1]);
+}
+
+}  // namespace
