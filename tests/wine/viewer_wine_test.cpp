@@ -1,0 +1,259 @@
+// The width viewer Panepeek.exe under Wine: what the user sees in each situation, the exit code,
+// and that the folder stays as it was.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "wine_test.h"
+
+namespace winetest {
+namespace {
+
+const std::string Caption = "Panepeek";
+const std::string NotFoundText =
+    "Qtv.ini が見つかりません。\r\nPanepeek.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行して下さい。";
+const std::string HostRunningText = "Ostrel を終了させてから、再度 実行して下さい。";
+const std::string HeaderMissingText =
+    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
+const std::string HeaderRepeatedText =
+    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
+const std::string EntryMissingText =
+    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
+const std::string EntryRepeatedText =
+    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+
+const std::string PlainSettings = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
+
+ExpectedBox ResultBox(const std::string& value) {
+  return {Caption, "スレッド・ペインの幅は " + value + " です。", "none", "ok", "ok"};
+}
+
+ExpectedBox ErrorBox(const std::string& text) { return {Caption, text, "stop", "ok", "ok"}; }
+
+// A last-write time before 1980, which the MS-DOS stamp cannot hold (seconds since 1970).
+// Times after 2107 cannot be packed either on Windows, but Wine's FileTimeToDosDateTime packs
+// them with the year wrapped, so that edge is left to the tests with the platform double.
+constexpr long long In1975 = 157766400;  // 1975-01-01
+
+class ViewerWineTest : public WineTest {
+ protected:
+  std::vector<std::string> RequiredBuildFiles() const override {
+    return {ViewerProgram, std::string(HelpersDir) + "box_reader.exe",
+            std::string(HelpersDir) + "standin_host.exe",
+            std::string(HelpersDir) + "file_holder.exe",
+            std::string(HelpersDir) + "version_reader.exe"};
+  }
+
+  void SetUp() override {
+    WineTest::SetUp();
+    if (!IsSkipped()) {
+      program_ = folder_.CopyFromBuild(ViewerProgram);
+    }
+  }
+
+  // Writes the settings file, given as UTF-8 text, as the code page 932 bytes the host keeps.
+  void WriteSettings(const std::string& text) { folder_.Write("Qtv.ini", Cp932(text)); }
+
+  // Runs the viewer from its folder, answering its boxes, and checks that it left every file of
+  // the folder as it was.
+  ProgramRun RunViewer(const std::vector<std::string>& actions = {"ok"},
+                       const std::string& arguments = "") {
+    FolderSnapshot before = Snapshot(folder_);
+    ProgramRun run = RunProgram(folder_, ProgramCommandLine(folder_, program_, arguments), actions);
+    EXPECT_EQ(Snapshot(folder_), before) << "the viewer changed the folder";
+    return run;
+  }
+
+  std::string program_;
+};
+
+// Names each instance of a table-driven test after its row.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
+
+// ---- The result box --------------------------------------------------------------------------
+
+struct ResultCase {
+  const char* name;
+  std::string settings;  // UTF-8; written as code page 932
+  std::string arguments;
+  std::string action;
+  std::string shownValue;
+};
+
+class ViewerResultTest : public ViewerWineTest, public testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ViewerResultTest, ShowsTheValueAfterTheFirstEquals) {
+  const ResultCase& row = GetParam();
+  WriteSettings(row.settings);
+  ProgramRun run = RunViewer({row.action}, row.arguments);
+  ExpectRun(run, {ResultBox(row.shownValue)}, 0);
+}
+
+const std::string LongValue(300, '7');
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ViewerResultTest,
+    testing::Values(
+        ResultCase{"Plain", PlainSettings, "", "ok", "430"},
+        ResultCase{"AnsweredWithEnter", PlainSettings, "", "enter", "430"},
+        ResultCase{"ArgumentsIgnored", PlainSettings, "450 \"x y\" /?", "ok", "430"},
+        ResultCase{"EmptyValue", "[DESKTOP]\r\nLISTWIDTH=\r\n", "", "ok", ""},
+        ResultCase{"BlankAndLetters", "[DESKTOP]\r\nLISTWIDTH= 43px\r\n", "", "ok", " 43px"},
+        ResultCase{"KeyAfterAnotherEquals", "[DESKTOP]\r\nOLD=1 LISTWIDTH=5\r\n", "", "ok",
+                   "1 LISTWIDTH=5"},
+        // ソ and 表 end in the byte 0x5C, the backslash: they must reach the box whole.
+        ResultCase{"JapaneseValue", "[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n", "", "ok", "幅ソ表"},
+        ResultCase{"OtherSectionsAndLineEnds",
+                   "[GENERAL]\r\nA=1\r\n\r\n[DESKTOP]\rLEFT=0\r\nLISTWIDTH=512", "", "ok", "512"},
+        ResultCase{"CtrlZAtTheEnd", "[DESKTOP]\r\nLISTWIDTH=430\r\n\x1A", "", "ok", "430"},
+        ResultCase{"ValueLongerThanTheReadBuffer", "[DESKTOP]\r\nLISTWIDTH=" + LongValue + "\r\n",
+                   "", "ok", LongValue}),
+    RowName<ResultCase>);
+
+// ---- Refusals --------------------------------------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  const char* settings;      // UTF-8; nullptr: no settings file
+  bool settingsIsDirectory;  // a folder named Qtv.ini instead of the file
+  long long lastWriteTime;   // seconds since 1970; 0: as written
+  bool hostRunning;
+  std::string text;
+};
+
+class ViewerRefusalTest : public ViewerWineTest, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(ViewerRefusalTest, ShowsOneErrorBoxAndEndsWithZero) {
+  const RefusalCase& row = GetParam();
+  if (row.settingsIsDirectory) {
+    folder_.MakeDirectory("Qtv.ini");
+  } else if (row.settings != nullptr) {
+    WriteSettings(row.settings);
+  }
+  if (row.lastWriteTime != 0) {
+    folder_.SetLastWriteTime("Qtv.ini", row.lastWriteTime);
+  }
+  HeldHelper host;
+  std::string whyNot;
+  if (row.hostRunning) {
+    ASSERT_TRUE(StartStandinHost(&host, &whyNot)) << whyNot;
+  }
+  ProgramRun run = RunViewer();
+  ExpectRun(run, {ErrorBox(row.text)}, 0);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_TRUE(run.boxes[0].foreground) << "an error box is brought to the foreground";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, ViewerRefusalTest,
+    testing::Values(
+        RefusalCase{"SettingsMissing", nullptr, false, 0, false, NotFoundText},
+        RefusalCase{"SettingsIsAFolder", nullptr, true, 0, false, NotFoundText},
+        RefusalCase{"WrittenBefore1980", PlainSettings.c_str(), false, In1975, false, NotFoundText},
+        RefusalCase{"SettingsMissingWhileHostRuns", nullptr, false, 0, true, NotFoundText},
+        RefusalCase{"HostRunning", PlainSettings.c_str(), false, 0, true, HostRunningText},
+        RefusalCase{"HeaderMissing", "LISTWIDTH=430\r\n", false, 0, false, HeaderMissingText},
+        RefusalCase{"HeaderInOtherCase", "[desktop]\r\nLISTWIDTH=430\r\n", false, 0, false,
+                    HeaderMissingText},
+        RefusalCase{"LineEndsOfLfAlone", "[DESKTOP]\nLISTWIDTH=430\n", false, 0, false,
+                    HeaderMissingText},
+        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false, 0,
+                    false, HeaderRepeatedText},
+        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, 0, false,
+                    EntryMissingText},
+        RefusalCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n[OTHER]\r\nLISTWIDTH=5\r\n",
+                    false, 0, false, EntryRepeatedText}),
+    RowName<RefusalCase>);
+
+// ---- The settings file held open by another program ------------------------------------------
+
+// SizeOfImage from the program's PE header: every failure site lies inside the loaded image.
+uint32_t ImageSize(const std::string& path) {
+  std::string bytes = ReadWholeFile(path);
+  auto at = [&](size_t offset) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4 && offset + i < bytes.size(); ++i) {
+      value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[offset + i])) << (8 * i);
+    }
+    return value;
+  };
+  constexpr size_t PeOffsetField = 0x3C;
+  constexpr size_t SizeOfImageInOptionalHeader = 24 + 56;  // after "PE\0\0" and the file header
+  return at(at(PeOffsetField) + SizeOfImageInOptionalHeader);
+}
+
+struct SharingCase {
+  const char* name;
+  const char* access;  // the other program's access: r, w
+  const char* share;   // and what it shares: r, w, or "-" for nothing
+  bool refused;        // the viewer's open fails with a sharing violation
+};
+
+class ViewerSharingTest : public ViewerWineTest, public testing::WithParamInterface<SharingCase> {};
+
+TEST_P(ViewerSharingTest, OpensOnlyBesideReaders) {
+  const SharingCase& row = GetParam();
+  WriteSettings(PlainSettings);
+  HeldHelper holder;
+  std::string whyNot;
+  ASSERT_TRUE(StartFileHolder(&holder, folder_, "Qtv.ini", row.access, row.share, &whyNot))
+      << whyNot;
+  ProgramRun run = RunViewer();
+  if (!row.refused) {
+    ExpectRun(run, {ResultBox("430")}, 0);
+    return;
+  }
+  ASSERT_EQ(run.boxes.size(), 1u) << run.report;
+  // The report is the same box on every failure: "Error", no icon, 29 characters with the
+  // number right-aligned in three places and the failure site in eight hexadecimal digits.
+  const SeenBox& box = run.boxes[0];
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.icon, "none");
+  EXPECT_EQ(box.buttons, "ok");
+  EXPECT_EQ(box.text.size(), 29u) << box.text;
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(box.text, match, std::regex("Runtime error  32 at ([0-9A-F]{8})")))
+      << box.text;
+  uint32_t site = static_cast<uint32_t>(std::stoul(match[1].str(), nullptr, 16));
+  EXPECT_GT(site, 0u);
+  EXPECT_LT(site, ImageSize(folder_.PathOf(program_)));
+  EXPECT_TRUE(run.problems.empty()) << run.report;
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 32u);
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherProgram, ViewerSharingTest,
+                         testing::Values(SharingCase{"WriterSharingRead", "w", "r", true},
+                                         SharingCase{"ReaderSharingNothing", "r", "-", true},
+                                         SharingCase{"WriterSharingAll", "rw", "rw", true},
+                                         SharingCase{"ReaderSharingRead", "r", "r", false},
+                                         SharingCase{"ReaderSharingAll", "r", "rw", false}),
+                         RowName<SharingCase>);
+
+// ---- The version record ----------------------------------------------------------------------
+
+TEST_F(ViewerWineTest, VersionRecordAsWindowsReadsIt) {
+  std::vector<std::pair<std::string, std::string>> expected = {
+      {"fixed-file", "1.0.0.1"},
+      {"fixed-product", "1.20.0.0"},
+      {"translation", "0411 03A4"},
+      {"string.Comments", "スレッド・ペインの幅を表示"},
+      {"string.FileDescription", "Panepeek for Mirvel"},
+      {"string.FileVersion", "1.0.0.1"},
+      {"string.OriginalFilename", "Panepeek.exe"},
+      {"string.ProductName", "Mirvel スレ幅修復ツール"},
+      {"string.ProductVersion", "1.20"},
+  };
+  // No icon-group lines: the viewer has no icon.
+  EXPECT_EQ(ReadVersionRecord(folder_.PathOf(program_)), expected);
+}
+
+}  // namespace
+}  // namespace winetest

@@ -1,0 +1,465 @@
+#include "wine_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace winetest {
+
+namespace {
+
+// Where this test binary keeps its Wine prefix, the shared session's record and the log of every
+// Linux process it starts.
+const std::string WorkDir = WINE_WORK_DIR;
+const std::string PrefixDir = WorkDir + "/prefix";
+const std::string PrefixReadyMarker = PrefixDir + "/.panefix-tests-ready";
+const std::string SessionFile = WorkDir + "/wine-session";
+const std::string LogFile = WorkDir + "/wine-session.log";
+
+constexpr int XvfbStartTimeoutMs = 15000;
+constexpr int PrefixInitTimeoutMs = 300000;
+constexpr int WineCommandTimeoutMs = 60000;
+constexpr int ProcessEndTimeoutMs = 10000;
+constexpr int PollStepMs = 50;
+
+// The Xvfb of this process's session, when the session is private; -1 when shared or none.
+pid_t PrivateXvfb = -1;
+bool SessionIsPrivate = false;
+
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsExecutableInPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path != nullptr ? path : "");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+int OpenLog() { return open(LogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644); }
+
+// The environment every Wine process of the tests runs in. The Japanese locale makes Wine's ANSI
+// code page 932, as on a Japanese Windows; Mono, Gecko and the menu builder are kept out of the
+// prefix, which needs none of them.
+void SetWineEnvironment(int display) {
+  setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+  setenv("WINEPREFIX", PrefixDir.c_str(), 1);
+  setenv("WINEARCH", "win64", 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
+  setenv("LANG", "ja_JP.UTF-8", 1);
+  setenv("LC_ALL", "ja_JP.UTF-8", 1);
+}
+
+// Forks and executes argv in folder. Standard input comes from a pipe (or /dev/null), standard
+// output goes to a pipe (or the log), standard error to the log. With extraFd >= 0 that
+// descriptor is passed on as descriptor 3. A detached child gets a session of its own.
+Child Spawn(const std::vector<std::string>& argv, const std::string& folder, bool pipeInput,
+            bool pipeOutput, int extraFd = -1, bool detached = false) {
+  int in[2] = {-1, -1};
+  int out[2] = {-1, -1};
+  if (pipeInput && pipe2(in, O_CLOEXEC) != 0) {
+    return Child();
+  }
+  if (pipeOutput && pipe2(out, O_CLOEXEC) != 0) {
+    return Child();
+  }
+  int log = OpenLog();
+  int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (detached) {
+      setsid();
+    }
+    dup2(pipeInput ? in[0] : devNull, 0);
+    dup2(pipeOutput ? out[1] : log, 1);
+    dup2(log, 2);
+    if (extraFd >= 0) {
+      dup2(extraFd, 3);
+    }
+    if (!folder.empty() && chdir(folder.c_str()) != 0) {
+      _exit(126);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(log);
+  close(devNull);
+  Child child;
+  child.pid = pid;
+  if (pipeInput) {
+    close(in[0]);
+    child.input = in[1];
+  }
+  if (pipeOutput) {
+    close(out[1]);
+    child.output = out[0];
+  }
+  return child;
+}
+
+// Waits at most timeoutMs for the child to end; kills it when it does not. Returns the status.
+int WaitOrKill(pid_t pid, int timeoutMs) {
+  int status = 0;
+  long long deadline = NowMs() + timeoutMs;
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) {
+      return status;
+    }
+    if (NowMs() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return status;
+    }
+    usleep(PollStepMs * 1000);
+  }
+}
+
+// Runs a setup command with its output going to the log. Returns true when it exits with 0.
+bool RunQuietly(const std::vector<std::string>& argv, int timeoutMs) {
+  Child child = Spawn(argv, WorkDir, false, false);
+  if (child.pid < 0) {
+    return false;
+  }
+  int status = WaitOrKill(child.pid, timeoutMs);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool StartXvfb(bool detached, pid_t* pid, int* display, std::string* whyNot) {
+  int ready[2];
+  if (pipe2(ready, O_CLOEXEC) != 0) {
+    *whyNot = "cannot make a pipe for Xvfb";
+    return false;
+  }
+  // Xvfb picks a free display itself and writes its number to descriptor 3 once it accepts
+  // clients.
+  Child xvfb =
+      Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+            WorkDir, false, false, ready[1], detached);
+  close(ready[1]);
+  if (xvfb.pid < 0) {
+    close(ready[0]);
+    *whyNot = "cannot start Xvfb";
+    return false;
+  }
+  std::string number;
+  long long deadline = NowMs() + XvfbStartTimeoutMs;
+  while (number.find('\n') == std::string::npos && NowMs() < deadline) {
+    pollfd poll_fd = {ready[0], POLLIN, 0};
+    if (poll(&poll_fd, 1, PollStepMs) > 0) {
+      char c;
+      if (read(ready[0], &c, 1) != 1) {
+        break;
+      }
+      number += c;
+    }
+  }
+  close(ready[0]);
+  if (number.find('\n') == std::string::npos) {
+    kill(xvfb.pid, SIGKILL);
+    waitpid(xvfb.pid, nullptr, 0);
+    *whyNot = "Xvfb did not start (see " + LogFile + ")";
+    return false;
+  }
+  *pid = xvfb.pid;
+  *display = std::atoi(number.c_str());
+  return true;
+}
+
+bool IsXvfb(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  return std::getline(comm, name) && name == "Xvfb";
+}
+
+void StopXvfb(pid_t pid, bool isChild) {
+  if (pid <= 0 || !IsXvfb(pid)) {
+    return;
+  }
+  kill(pid, SIGTERM);
+  if (isChild) {
+    WaitOrKill(pid, ProcessEndTimeoutMs);
+  }
+}
+
+bool HaveTools(std::string* whyNot) {
+  for (const char* tool : {"wine", "wineserver", "wineboot", "Xvfb"}) {
+    if (!IsExecutableInPath(tool)) {
+      *whyNot = std::string(tool) + " is not installed";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes the prefix ready (once; later runs reuse it) and leaves a persistent wineserver running
+// on it, with Wine's own services started, so that each test's Wine process starts quickly.
+bool PrepareWine(std::string* whyNot) {
+  // A wineserver left over from an interrupted run may serve a display that is gone.
+  RunQuietly({"wineserver", "-k"}, WineCommandTimeoutMs);
+  RunQuietly({"wineserver", "-w"}, WineCommandTimeoutMs);
+  if (!FileExists(PrefixReadyMarker)) {
+    RunQuietly({"rm", "-rf", PrefixDir}, WineCommandTimeoutMs);
+    if (!RunQuietly({"wineboot", "-i"}, PrefixInitTimeoutMs)) {
+      *whyNot = "wineboot -i failed (see " + LogFile + ")";
+      return false;
+    }
+    RunQuietly({"wineserver", "-w"}, PrefixInitTimeoutMs);
+    std::ofstream(PrefixReadyMarker) << "initialised\n";
+  }
+  if (!RunQuietly({"wineserver", "-p"}, WineCommandTimeoutMs)) {
+    *whyNot = "wineserver -p failed (see " + LogFile + ")";
+    return false;
+  }
+  // Xvfb has no window manager. Windows that Wine leaves to one would make every closing window
+  // wait two seconds for a withdrawal no one confirms. This first Wine process also starts Wine's
+  // services, which thus write to the log and never hold a test's pipe open.
+  if (!RunQuietly({"wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d",
+                   "N", "/f"},
+                  WineCommandTimeoutMs)) {
+    *whyNot = "wine does not start (see " + LogFile + ")";
+    return false;
+  }
+  return true;
+}
+
+void StopWine() {
+  RunQuietly({"wineserver", "-k"}, WineCommandTimeoutMs);
+  RunQuietly({"wineserver", "-w"}, WineCommandTimeoutMs);
+}
+
+// The shared session's display, when one is up.
+bool SharedSessionDisplay(int* display, pid_t* xvfb) {
+  std::ifstream record(SessionFile);
+  std::string line;
+  *display = -1;
+  *xvfb = -1;
+  while (std::getline(record, line)) {
+    if (line.rfind("display=", 0) == 0) {
+      *display = std::atoi(line.c_str() + 8);
+    } else if (line.rfind("xvfb=", 0) == 0) {
+      *xvfb = static_cast<pid_t>(std::atol(line.c_str() + 5));
+    }
+  }
+  return *display >= 0 && *xvfb > 0 && IsXvfb(*xvfb) && FileExists(PrefixReadyMarker);
+}
+
+}  // namespace
+
+std::string WindowsBuildDir() {
+  const char* dir = std::getenv("PANEFIX_WINDOWS_BUILD_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : PANEFIX_WINDOWS_BUILD_DIR;
+}
+
+std::string WindowsBuildFile(const std::string& relativePath) {
+  return WindowsBuildDir() + "/" + relativePath;
+}
+
+std::string ToWindowsPath(const std::string& linuxPath) {
+  std::string path = "Z:" + linuxPath;
+  for (char& c : path) {
+    if (c == '/') {
+      c = '\\';
+    }
+  }
+  return path;
+}
+
+bool StartSession(std::string* whyNot) {
+  if (!HaveTools(whyNot)) {
+    return false;
+  }
+  mkdir(WorkDir.c_str(), 0755);
+  int display = -1;
+  pid_t xvfb = -1;
+  if (SharedSessionDisplay(&display, &xvfb)) {
+    SetWineEnvironment(display);
+    return true;
+  }
+  if (!StartXvfb(false, &xvfb, &display, whyNot)) {
+    return false;
+  }
+  PrivateXvfb = xvfb;
+  SessionIsPrivate = true;
+  SetWineEnvironment(display);
+  if (!PrepareWine(whyNot)) {
+    EndSession();
+    return false;
+  }
+  return true;
+}
+
+void EndSession() {
+  if (!SessionIsPrivate) {
+    return;
+  }
+  StopWine();
+  StopXvfb(PrivateXvfb, true);
+  PrivateXvfb = -1;
+  SessionIsPrivate = false;
+}
+
+int StartSharedSession() {
+  std::string whyNot;
+  if (!HaveTools(&whyNot)) {
+    std::printf("[  SKIPPED ] no Wine session: %s\n", whyNot.c_str());
+    return 0;
+  }
+  mkdir(WorkDir.c_str(), 0755);
+  std::ofstream(LogFile, std::ios::trunc).close();
+  int display = -1;
+  pid_t xvfb = -1;
+  if (SharedSessionDisplay(&display, &xvfb)) {
+    StopXvfb(xvfb, false);
+  }
+  std::remove(SessionFile.c_str());
+  // Xvfb must outlive this process, which ends as soon as the session is up.
+  if (!StartXvfb(true, &xvfb, &display, &whyNot)) {
+    std::printf("Wine session not started: %s\n", whyNot.c_str());
+    return 1;
+  }
+  SetWineEnvironment(display);
+  long long start = NowMs();
+  if (!PrepareWine(&whyNot)) {
+    StopWine();
+    StopXvfb(xvfb, false);
+    std::printf("Wine session not started: %s\n", whyNot.c_str());
+    return 1;
+  }
+  std::ofstream(SessionFile) << "display=" << display << "\nxvfb=" << xvfb << "\n";
+  std::printf("Wine session up on display :%d (prefix %s) in %lld ms\n", display, PrefixDir.c_str(),
+              NowMs() - start);
+  return 0;
+}
+
+int StopSharedSession() {
+  int display = -1;
+  pid_t xvfb = -1;
+  bool up = SharedSessionDisplay(&display, &xvfb);
+  std::remove(SessionFile.c_str());
+  if (!up) {
+    std::printf("no shared Wine session to stop\n");
+    return 0;
+  }
+  SetWineEnvironment(display);
+  StopWine();
+  StopXvfb(xvfb, false);
+  std::printf("Wine session on display :%d stopped\n", display);
+  return 0;
+}
+
+Child StartChild(const std::vector<std::string>& argv, const std::string& folder) {
+  return Spawn(argv, folder, true, true);
+}
+
+bool ReadLine(Child* child, std::string* line, int timeoutMs) {
+  line->clear();
+  long long deadline = NowMs() + timeoutMs;
+  while (NowMs() < deadline) {
+    pollfd poll_fd = {child->output, POLLIN, 0};
+    if (poll(&poll_fd, 1, PollStepMs) <= 0) {
+      continue;
+    }
+    char c;
+    if (read(child->output, &c, 1) != 1) {
+      return false;
+    }
+    if (c == '\n') {
+      return true;
+    }
+    if (c != '\r') {
+      *line += c;
+    }
+  }
+  return false;
+}
+
+int FinishChild(Child* child, int timeoutMs) {
+  if (child->input >= 0) {
+    close(child->input);
+    child->input = -1;
+  }
+  int status = child->pid > 0 ? WaitOrKill(child->pid, timeoutMs) : 0;
+  child->pid = -1;
+  if (child->output >= 0) {
+    close(child->output);
+    child->output = -1;
+  }
+  return status;
+}
+
+std::string RunToEnd(const std::vector<std::string>& argv, const std::string& folder, int timeoutMs,
+                     int* exitStatus) {
+  Child child = Spawn(argv, folder, false, true);
+  std::string output;
+  int status = 0;
+  if (child.pid < 0) {
+    if (exitStatus != nullptr) {
+      *exitStatus = -1;
+    }
+    return output;
+  }
+  bool ended = false;
+  bool endOfOutput = false;
+  long long deadline = NowMs() + timeoutMs;
+  // The child's end, not the end of its output, finishes the run: a process it started may
+  // still hold the pipe.
+  while (!ended) {
+    ended = waitpid(child.pid, &status, WNOHANG) == child.pid;
+    if (!ended && NowMs() > deadline) {
+      kill(child.pid, SIGKILL);
+      waitpid(child.pid, &status, 0);
+      ended = true;
+    }
+    if (endOfOutput) {
+      usleep(PollStepMs * 1000);
+      continue;
+    }
+    pollfd poll_fd = {child.output, POLLIN, 0};
+    while (poll(&poll_fd, 1, ended ? 0 : PollStepMs) > 0) {
+      char buffer[4096];
+      ssize_t got = read(child.output, buffer, sizeof buffer);
+      if (got <= 0) {
+        endOfOutput = true;
+        break;
+      }
+      output.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  close(child.output);
+  if (exitStatus != nullptr) {
+    *exitStatus = status;
+  }
+  return output;
+}
+
+}  // namespace winetest

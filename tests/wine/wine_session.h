@@ -1,0 +1,64 @@
+// The Linux side of the Wine end-to-end tests: a private X display (Xvfb), a Wine prefix of the
+// tests' own with a persistent wineserver, and the running of Linux processes with their output
+// captured.
+//
+// A session is either shared, started by the "--start-wine-session" run that CTest makes before
+// the Wine tests and ended by "--stop-wine-session" after them, or private to one test process
+// when no shared session is up (the test binary run by hand). Nothing started here outlives the
+// session: its end stops the wineserver, with every Wine process of the prefix, and Xvfb.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace winetest {
+
+// Where the Windows programs and the Win32 helpers were built.
+std::string WindowsBuildDir();
+
+// A file of the Windows build, by its path inside the build folder ("viewer/Panepeek.exe").
+std::string WindowsBuildFile(const std::string& relativePath);
+
+// The Wine name of a Linux path: drive Z: is the Linux root.
+std::string ToWindowsPath(const std::string& linuxPath);
+
+// Starts the session for this process: attaches to the shared session when one is up, else
+// starts a private one. Returns false with the reason in *whyNot when Wine cannot run here (a
+// tool missing, Xvfb refusing to start, the prefix failing to initialise).
+bool StartSession(std::string* whyNot);
+
+// Ends a private session; a shared one is left to "--stop-wine-session".
+void EndSession();
+
+// The two CTest fixture steps. They return the process exit code; a start that cannot run Wine
+// here prints a "[  SKIPPED ]" line and succeeds, so that the tests themselves report the reason.
+int StartSharedSession();
+int StopSharedSession();
+
+// A Linux child process with pipes to its standard input and output.
+struct Child {
+  pid_t pid = -1;
+  int input = -1;   // write end, or -1
+  int output = -1;  // read end, or -1
+};
+
+// Starts argv[0] (looked up in PATH) in folder, with its standard input and output on pipes and
+// its standard error appended to the session log.
+Child StartChild(const std::vector<std::string>& argv, const std::string& folder);
+
+// Reads the child's output up to the next newline, waiting at most timeoutMs. Returns false on
+// the end of the output or the timeout.
+bool ReadLine(Child* child, std::string* line, int timeoutMs);
+
+// Closes the child's input, waits at most timeoutMs for it to end (then kills it) and closes its
+// pipes. Returns the exit status as waitpid gives it.
+int FinishChild(Child* child, int timeoutMs);
+
+// Runs argv to its end in folder, with no input, and returns everything it printed on standard
+// output. Kills it after timeoutMs; *exitStatus (if given) receives the waitpid status.
+std::string RunToEnd(const std::vector<std::string>& argv, const std::string& folder, int timeoutMs,
+                     int* exitStatus = nullptr);
+
+}  // namespace winetest
