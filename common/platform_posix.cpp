@@ -50,7 +50,7 @@ constexpr int DosFirstYear = 1980;
 constexpr int DosLastYear = 2107;
 constexpr int TmYearBase = 1900;
 
-constexpr size_t CopyBufferSize = 16 * 1024;
+constexpr size_t CopyBufferSize = size_t{16} * 1024;
 constexpr size_t ConversionChunkSize = 256;
 // An answer to the Yes/No question longer than this is no yes anyway.
 constexpr size_t MaxAnswerLength = 16;
@@ -159,7 +159,7 @@ std::string WithPlainLineBreaks(const char* text) {
 // are.
 std::string Utf8FromCp932(std::string input) {
   iconv_t converter = iconv_open("UTF-8", "CP932");
-  if (converter == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {
+  if (converter == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {  // NOLINT(performance-no-int-to-ptr)
     return input;
   }
   std::string output;

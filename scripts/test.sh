@@ -14,6 +14,9 @@ for preset in windows-x64 windows-x86 native native-asan; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "== clang-tidy on the product code"
+scripts/tidy.sh
+
 echo "== Resources and imports of the Windows programs"
 ctest --preset windows-x64
 ctest --preset windows-x86
