@@ -21,6 +21,11 @@ echo "== Resources and imports of the Windows programs"
 ctest --preset windows-x64
 ctest --preset windows-x86
 
+echo "== Release package (windows-x86)"
+rm -f build/windows-x86/Panefix-*-win32.zip
+cpack --preset windows-x86
+bash tests/package/check_package.sh build/windows-x86/Panefix-*-win32.zip
+
 echo "== Tests with sanitizers (unit and native end to end)"
 ctest --preset native-asan -L 'unit|native' -j "$jobs"
 

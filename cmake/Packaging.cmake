@@ -1,0 +1,59 @@
+# What `cmake --install` puts where, and the release package that cpack makes of it.
+#
+# Native builds install the two programs as commands, in bin/. Windows builds install the release
+# package's content, flat, as a user copies it into the host's folder: Panefix.exe, Panepeek.exe,
+# the user guide and the licence, the two texts made for Notepad (UTF-8 with a byte-order mark,
+# CR LF line ends). Everything else built here (tests, the Wine test helpers) stays out: it has no
+# install rule, and the package takes only what is installed as the component "release".
+include(GNUInstallDirs)
+
+if(NOT WIN32)
+  install(TARGETS panefix panepeek RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
+  return()
+endif()
+
+set(PACKAGE_TEXT_DIR ${PROJECT_BINARY_DIR}/package)
+set(USER_GUIDE_TEXT ${PACKAGE_TEXT_DIR}/Panefix-UserGuide.txt)
+set(LICENSE_TEXT ${PACKAGE_TEXT_DIR}/LICENSE.txt)
+# The guide's source ends with its pictures, which the package does not hold; the text edition
+# stops at this line of docs/user-guide.md.
+set(USER_GUIDE_END_MARKER "<!-- end of the text edition -->")
+
+add_custom_command(
+  OUTPUT ${USER_GUIDE_TEXT}
+  COMMAND ${CMAKE_COMMAND} -D SOURCE=${PROJECT_SOURCE_DIR}/docs/user-guide.md
+          -D OUTPUT=${USER_GUIDE_TEXT} -D END_MARKER=${USER_GUIDE_END_MARKER}
+          -P ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  COMMENT "Writing the user guide for Notepad"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${LICENSE_TEXT}
+  COMMAND ${CMAKE_COMMAND} -D SOURCE=${PROJECT_SOURCE_DIR}/LICENSE -D OUTPUT=${LICENSE_TEXT}
+          -P ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  COMMENT "Writing the licence for Notepad"
+  VERBATIM)
+add_custom_target(package_texts ALL DEPENDS ${USER_GUIDE_TEXT} ${LICENSE_TEXT})
+
+install(TARGETS panefix panepeek RUNTIME DESTINATION . COMPONENT release)
+install(FILES ${USER_GUIDE_TEXT} ${LICENSE_TEXT} DESTINATION . COMPONENT release)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Panefix developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thread-pane width repair tool and viewer for Ostrel")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CPACK_SYSTEM_NAME win64)
+else()
+  set(CPACK_SYSTEM_NAME win32)
+endif()
+# Panefix-1.20-win32.zip holds the files themselves, not a folder: they are meant to be copied,
+# as they are, next to Qtv.exe.
+set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};release;/")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_VERBATIM_VARIABLES ON)
+include(CPack)

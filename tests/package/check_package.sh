@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# Checks a release package as cpack makes it from a Windows build (cpack --preset windows-x86):
+#
+#   check_package.sh PATH/Panefix-1.20-win32.zip
+#
+# - its name holds the product version of the top-level CMakeLists.txt and the Windows flavour
+#   (win32 or win64);
+# - it holds exactly the two programs, the user guide and the licence, with no folder and
+#   nothing else (no test helpers);
+# - the programs are PE files for the flavour's processor, and pass the resource check
+#   (tests/resources/check_resources.sh);
+# - the guide and the licence are text for Notepad: UTF-8 with a byte-order mark, CR LF line
+#   ends only; the guide quotes every message (tests/package/check_guide.sh);
+# - the licence is the MIT licence of the Panefix developers.
+#
+# Needs unzip, iconv, od, and the mingw-w64 windres and objdump of the resource check. Prints one
+# line per check and a closing count; the exit status is 0 only when every check passed.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+GUIDE=Panefix-UserGuide.txt
+LICENSE=LICENSE.txt
+EXPECTED_FILES="LICENSE.txt
+Panefix-UserGuide.txt
+Panefix.exe
+Panepeek.exe"
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: check_package.sh PATH/Panefix-VERSION-win32.zip" >&2
+  exit 2
+fi
+zip_file=$1
+for tool in unzip iconv od; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "check_package.sh: $tool is needed" >&2
+    exit 2
+  fi
+done
+
+passed=0
+failed=0
+pass() { echo "ok   - $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL - $1"; failed=$((failed + 1)); }
+
+version=$(sed -n 's/^project(Panefix VERSION \([0-9.]*\)[ )].*/\1/p' "$root/CMakeLists.txt")
+if [[ -z $version ]]; then
+  echo "check_package.sh: no 'project(Panefix VERSION ...)' in $root/CMakeLists.txt" >&2
+  exit 2
+fi
+
+if [[ ! -f $zip_file ]]; then
+  fail "no such file: $zip_file"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+
+name=$(basename "$zip_file")
+flavour=""
+if [[ $name =~ ^Panefix-(.+)-(win32|win64)\.zip$ ]]; then
+  flavour=${BASH_REMATCH[2]}
+  if [[ ${BASH_REMATCH[1]} == "$version" ]]; then
+    pass "name $name holds the product version $version"
+  else
+    fail "name $name holds version ${BASH_REMATCH[1]}, want $version (CMakeLists.txt)"
+  fi
+else
+  fail "name $name is not Panefix-$version-win32.zip or Panefix-$version-win64.zip"
+fi
+
+# The entries, as the archive lists them: no folder, exactly the four files.
+if ! entries=$(unzip -Z1 "$zip_file" 2>&1); then
+  fail "unzip cannot list $name: $entries"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
+if [[ $(sort <<<"$entries") == "$EXPECTED_FILES" ]]; then
+  pass "holds exactly: $(tr '\n' ' ' <<<"$EXPECTED_FILES" | sed 's/ $//')"
+else
+  fail "entries: got '$(sort <<<"$entries" | tr '\n' ' ' | sed 's/ $//')', want '$(tr '\n' ' ' <<<"$EXPECTED_FILES" | sed 's/ $//')'"
+fi
+
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+if ! output=$(unzip -q "$zip_file" -d "$unpacked" 2>&1); then
+  fail "unzip cannot unpack $name: $output"
+fi
+
+# Prints the bytes of FILE from OFFSET, COUNT of them, as two-digit hex numbers without blanks.
+bytes_at() {
+  od -An -v -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'
+}
+
+# A PE file: "MZ", at 0x3C the offset of the "PE\0\0" signature, right after it the processor.
+check_program() {
+  local file=$1 want_machine
+  local path=$unpacked/$file
+  [[ -f $path ]] || return
+  case $flavour in
+    win32) want_machine=4c01 ;;  # IMAGE_FILE_MACHINE_I386, little-endian
+    win64) want_machine=6486 ;;  # IMAGE_FILE_MACHINE_AMD64
+    *) want_machine="" ;;
+  esac
+  if [[ $(bytes_at "$path" 0 2) != 4d5a ]]; then
+    fail "$file: no MZ header (starts with $(bytes_at "$path" 0 2))"
+    return
+  fi
+  local lfanew_le offset
+  lfanew_le=$(bytes_at "$path" 60 4)
+  offset=$((16#${lfanew_le:6:2}${lfanew_le:4:2}${lfanew_le:2:2}${lfanew_le:0:2}))
+  if [[ $(bytes_at "$path" "$offset" 4) != 50450000 ]]; then
+    fail "$file: no PE signature at offset $offset"
+    return
+  fi
+  local machine
+  machine=$(bytes_at "$path" $((offset + 4)) 2)
+  if [[ -z $want_machine ]]; then
+    fail "$file: PE file for machine $machine, flavour unknown"
+  elif [[ $machine == "$want_machine" ]]; then
+    pass "$file: PE file for $flavour"
+  else
+    fail "$file: PE machine bytes $machine, want $want_machine for $flavour"
+  fi
+}
+
+# A text for Notepad: a UTF-8 byte-order mark (and only one), valid UTF-8, and line ends that are
+# all CR LF: every CR followed by an LF, every LF preceded by a CR, and a line end at the end.
+check_notepad_text() {
+  local file=$1
+  local path=$unpacked/$file error verdict
+  if [[ $(bytes_at "$path" 0 3) == efbbbf ]]; then
+    pass "$file: starts with the UTF-8 byte-order mark"
+  else
+    fail "$file: starts with $(bytes_at "$path" 0 3), not the byte-order mark efbbbf"
+  fi
+  if [[ $(bytes_at "$path" 3 3) == efbbbf ]]; then
+    fail "$file: a second byte-order mark follows the first"
+  fi
+  if error=$(iconv -f UTF-8 -t UTF-8 "$path" 2>&1 >/dev/null); then
+    pass "$file: valid UTF-8"
+  else
+    fail "$file: not valid UTF-8: $error"
+  fi
+  verdict=$(od -An -v -tx1 "$path" | tr -s ' \n' '\n' | awk '
+    NF == 0 { next }
+    {
+      n++
+      if (!bad && $0 == "0a" && previous != "0d") bad = "an LF without CR at byte " n - 1
+      if (!bad && previous == "0d" && $0 != "0a") bad = "a CR without LF at byte " n - 2
+      previous = $0
+    }
+    END {
+      if (!bad && previous == "0d") bad = "a CR without LF at the end"
+      if (!bad && previous != "0a") bad = "no line end at the end"
+      print bad ? bad : "ok"
+    }')
+  if [[ $verdict == ok ]]; then
+    pass "$file: CR LF line ends only"
+  else
+    fail "$file: $verdict"
+  fi
+}
+
+check_program Panefix.exe
+check_program Panepeek.exe
+if [[ -f $unpacked/Panefix.exe && -f $unpacked/Panepeek.exe ]]; then
+  if output=$(bash "$root/tests/resources/check_resources.sh" "$unpacked/Panefix.exe" "$unpacked/Panepeek.exe" 2>&1); then
+    pass "the programs' resources and imports ($(tail -n 1 <<<"$output"))"
+  else
+    fail "the programs' resources and imports:"$'\n'"$(grep -v '^ok ' <<<"$output")"
+  fi
+fi
+
+if [[ -f $unpacked/$GUIDE ]]; then
+  check_notepad_text "$GUIDE"
+  if grep -qE '<!--|\]\(screenshots/' "$unpacked/$GUIDE"; then
+    fail "$GUIDE: holds what is left out of the text edition: $(grep -m1 -E '<!--|\]\(screenshots/' "$unpacked/$GUIDE")"
+  else
+    pass "$GUIDE: ends before the pictures of the source"
+  fi
+  if output=$(bash "$here/check_guide.sh" "$unpacked/$GUIDE" 2>&1); then
+    pass "$GUIDE: quotes every message ($(tail -n 1 <<<"$output"))"
+  else
+    fail "$GUIDE: messages:"$'\n'"$(grep -v '^ok ' <<<"$output")"
+  fi
+fi
+
+if [[ -f $unpacked/$LICENSE ]]; then
+  check_notepad_text "$LICENSE"
+  if grep -qxF $'\xEF\xBB\xBFMIT License\r' "$unpacked/$LICENSE" &&
+     grep -qxF $'Copyright (c) 2026 The Panefix developers\r' "$unpacked/$LICENSE"; then
+    pass "$LICENSE: MIT licence, copyright 2026 The Panefix developers"
+  else
+    fail "$LICENSE: not the MIT licence of the Panefix developers: $(head -n 3 "$unpacked/$LICENSE" | tr -d '\r' | tr '\n' '|')"
+  fi
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 && $passed -gt 0 ]]
