@@ -46,6 +46,23 @@ bool WriteSettingsLines() {
   return written == LineCount;
 }
 
+bool ReadSettingsFile(const char* name, bool keepTrailingBytes) {
+  TestFileOperation(OpenSettingsForReading(name));
+  bool loaded = LoadSettingsLines();
+  if (loaded && keepTrailingBytes) {
+    LoadTrailingBytes();
+  }
+  TestFileOperation(CloseSettingsFile());
+  return loaded;
+}
+
+bool WriteSettingsFile(const char* name) {
+  TestFileOperation(OpenSettingsForWriting(name));
+  bool written = WriteSettingsLines();
+  TestFileOperation(CloseSettingsFile());
+  return written;
+}
+
 void ReleaseSettingsLines() {
   std::vector<std::string>().swap(SettingsLines);
   std::string().swap(TrailingBytes);

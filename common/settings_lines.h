@@ -38,5 +38,15 @@ void LoadTrailingBytes();
 // LineCount lines were written, which is always the case when it returns.
 bool WriteSettingsLines();
 
+// The whole read of a run: opens the named file for reading, loads it into the store and closes
+// it, each step followed by the file operation test. With keepTrailingBytes, also keeps what the
+// store cannot hold, for a write-back that loses nothing. Returns what LoadSettingsLines returned.
+bool ReadSettingsFile(const char* name, bool keepTrailingBytes);
+
+// The whole write of a run: opens the named file for writing (created afresh), writes the store
+// back and closes it, each step followed by the file operation test. Returns what
+// WriteSettingsLines returned.
+bool WriteSettingsFile(const char* name);
+
 // Empties the store and frees its lines.
 void ReleaseSettingsLines();

@@ -2,8 +2,6 @@
 
 #include "common_helpers.h"
 #include "platform.h"
-#include "runtime_error.h"
-#include "settings_file.h"
 #include "settings_lines.h"
 #include "settings_names.h"
 #include "width_locator.h"
@@ -25,14 +23,6 @@ const char ResultSuffix[] = " です。";
 // The result is a plain box without icon, kept above other windows.
 constexpr uint32_t ResultBoxStyle = MB_OK_STYLE | MB_TOPMOST_STYLE;
 
-// Reads the settings file into the store. Returns false when there is nothing to show.
-bool LoadSettings() {
-  TestFileOperation(OpenSettingsForReading(SettingsFileName));
-  bool loaded = LoadSettingsLines();
-  TestFileOperation(CloseSettingsFile());
-  return loaded;
-}
-
 // Everything after the first "=" of the located line. The locator only accepts a line holding
 // "LISTWIDTH=", so there always is one; 0x3D is never the second byte of a double-byte character.
 std::string ValueAfterFirstEquals(const std::string& line) {
@@ -51,7 +41,8 @@ void RunViewer() {
     ShowErrorBox(HostRunningMessage);
     return;
   }
-  if (!LoadSettings()) {
+  // The viewer shows the entry only: what lies beyond the store is never read.
+  if (!ReadSettingsFile(SettingsFileName, false)) {
     return;
   }
   if (!LocateWidthLine()) {

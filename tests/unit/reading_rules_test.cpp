@@ -2,7 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime_error.h"
 #include "test_support.h"
 
 namespace {
@@ -161,12 +160,7 @@ TEST_F(ReadingRules, BytesBeyondTheStoreAreCarriedOver) {
   for (const TrailingCase& c : cases) {
     SetUp();
     fake::PutFile("Qtv.ini", c.file);
-    uint32_t exitCode = fake::RunProgram([] {
-      TestFileOperation(OpenSettingsForReading("Qtv.ini"));
-      LoadSettingsLines();
-      LoadTrailingBytes();
-      TestFileOperation(CloseSettingsFile());
-    });
+    uint32_t exitCode = fake::RunProgram([] { ReadSettingsFile("Qtv.ini", true); });
     ASSERT_EQ(exitCode, 0u) << c.name;
     EXPECT_EQ(Visible(TrailingBytes), Visible(c.trailing)) << c.name;
     ASSERT_EQ(WriteThroughStore("Qtv.ini"), 0u);

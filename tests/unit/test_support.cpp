@@ -2,22 +2,13 @@
 
 #include <cstdio>
 
-#include "runtime_error.h"
 
 uint32_t LoadThroughStore(const char* name) {
-  return fake::RunProgram([name] {
-    TestFileOperation(OpenSettingsForReading(name));
-    LoadSettingsLines();
-    TestFileOperation(CloseSettingsFile());
-  });
+  return fake::RunProgram([name] { ReadSettingsFile(name, false); });
 }
 
 uint32_t WriteThroughStore(const char* name) {
-  return fake::RunProgram([name] {
-    TestFileOperation(OpenSettingsForWriting(name));
-    WriteSettingsLines();
-    TestFileOperation(CloseSettingsFile());
-  });
+  return fake::RunProgram([name] { WriteSettingsFile(name); });
 }
 
 std::string Visible(const std::string& bytes) {
