@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,8 +172,9 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
 }
 
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
-                       const std::string& folder) {
+                       const std::string& folder, const RunOptions& options) {
   ScratchFolder capture;
+  WriteBytes(capture / "in", options.input);
   std::vector<std::string> copies = argv;
   std::vector<char*> words;
   for (std::string& word : copies) {
@@ -185,9 +187,18 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
     if (chdir(folder.c_str()) != 0) {
       _exit(ExecFailedCode);
     }
-    Redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
+    Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
     Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
     Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+    if (options.fileSizeLimit >= 0) {
+      // An ignored signal stays ignored across exec, so SIGXFSZ does not end the program.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                         static_cast<rlim_t>(options.fileSizeLimit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(ExecFailedCode);
+      }
+    }
     execv(program.c_str(), words.data());
     _exit(ExecFailedCode);
   }

@@ -54,10 +54,16 @@ struct ChildResult {
 // running the parent's exit handlers.
 ChildResult RunInChild(const std::function<int()>& body, const std::string& input = "");
 
-// Runs program in folder with the command-line words argv (its own name first), standard input
-// from /dev/null.
+// How RunProgram starts a program, besides its folder and command line.
+struct RunOptions {
+  std::string input;           // what standard input holds; empty: it is at its end at once
+  int64_t fileSizeLimit = -1;  // the largest size the program may give a file; -1: no limit
+};
+
+// Runs program in folder with the command-line words argv (its own name first). Past the file
+// size limit, a write is cut short or fails with EFBIG instead of killing the program.
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
-                       const std::string& folder);
+                       const std::string& folder, const RunOptions& options = RunOptions());
 
 // Sets an environment variable (or removes it, for nullptr) until scope end.
 class ScopedVariable {

@@ -1,0 +1,573 @@
+// The native repair program end to end: real settings files in a scratch folder, the program run
+// there, its output, exit code, and the settings file, its backup and their neighbours afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "native_support.h"
+
+namespace {
+
+using native::ChildResult;
+using native::Cp932;
+using native::EntryState;
+using native::Escaped;
+using native::RunOptions;
+using native::ScratchFolder;
+
+using FolderMap = std::map<std::string, EntryState>;
+
+const std::string RepairProgram = PANEFIX_PROGRAM;
+const std::string SettingsName = "Qtv.ini";
+const std::string BackupName = "Qtv.ini_widthBack";
+
+// Every error box and the backup question carry the program caption on their first line.
+const std::string Caption = "Mirvel スレ幅修復ツール\n";
+const std::string Success = "スレ幅 修復\n成功しました。\n";
+const std::string NotFound =
+    Caption +
+    "Qtv.ini が見つかりません。\nPanefix.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行してください。\n";
+const std::string AttributeRefused = Caption + "Qtv.ini のファイル属性を変更できませんでした。\n";
+const std::string TooMany = Caption + "引数の数が多すぎます。\n";
+// U+FF5E FULLWIDTH TILDE and U+3000 IDEOGRAPHIC SPACE, written out: other tildes and blanks look
+// the same on screen.
+const std::string BadFormat = Caption +
+                              "引数の形式が正しくありません。\n「\uFF5E\\Panefix.exe 半角の数字」"
+                              "\u3000と指定してください。\n\n例）\u3000C:\\test\\Panefix.exe 450\n";
+const std::string OutOfRange = Caption + "引数の数値が範囲外です。\n";
+const std::string HeaderMissing =
+    Caption + "\"[DESKTOP]\" が見つかりませんでした。\n処理を中止します。\n";
+const std::string HeaderRepeated =
+    Caption + "\"[DESKTOP]\" が、複数見つかりました。\n処理を中止します。\n";
+const std::string EntryMissing =
+    Caption + "\"LISTWIDTH=\" が見つかりませんでした。\n処理を中止します。\n";
+const std::string EntryRepeated =
+    Caption + "\"LISTWIDTH=\" が、複数見つかりました。\n処理を中止します。\n";
+
+const std::string CreateVerb = "作成";
+const std::string UpdateVerb = "更新";
+
+// The backup question with its prompt, as the terminal shows it before the answer is read.
+std::string Question(const std::string& verb) {
+  return Caption + "バックファイル Qtv.ini_widthBack を" + verb +
+         "できませんでした。\n処理を継続しますか\uFF1F [y/N] ";
+}
+
+// The I/O failure report for an error number, any failure site. The number is right-aligned
+// in three places; a longer one widens the field.
+std::regex Report(int errorNumber) {
+  std::string number = std::to_string(errorNumber);
+  std::string fill(number.size() < 3 ? 3 - number.size() : 0, ' ');
+  return std::regex("Error\nRuntime error " + fill + number + " at [0-9A-F]{8}\n");
+}
+
+// count lines "Kn=n", each ended by lineEnd.
+std::string FillerLines(int count, const std::string& lineEnd = "\r\n") {
+  std::string lines;
+  for (int i = 0; i < count; ++i) {
+    lines += "K" + std::to_string(i) + "=" + std::to_string(i) + lineEnd;
+  }
+  return lines;
+}
+
+const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=1\r\n";
+
+// Basic repaired to width, as it is written back.
+std::string Repaired(const std::string& width) {
+  return "[DESKTOP]\r\nLISTWIDTH=" + width + "\r\n";
+}
+
+// Neighbours of the settings file that no run may touch. The lower-case name is another file on
+// POSIX, and it holds settings that a run would accept.
+void AddNeighbours(const ScratchFolder& folder) {
+  native::WriteBytes(folder / "qtv.ini", Basic);
+  native::WriteBytes(folder / "Qtv.ini_widthBack.old", Basic);
+  ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
+}
+
+// The folder before and after one run of the repair program, and what the run showed.
+struct RepairRun {
+  ChildResult child;
+  FolderMap before;
+  FolderMap after;
+};
+
+FolderMap WithoutTheTwoFiles(FolderMap state) {
+  state.erase(SettingsName);
+  state.erase(BackupName);
+  return state;
+}
+
+// Runs the repair program in folder with args and checks that every entry but the settings file
+// and its backup stays as it was.
+RepairRun RunRepair(const ScratchFolder& folder, const std::vector<std::string>& args = {},
+                    const RunOptions& options = RunOptions()) {
+  RepairRun run;
+  run.before = native::FolderState(folder.Path());
+  std::vector<std::string> argv{RepairProgram};
+  argv.insert(argv.end(), args.begin(), args.end());
+  run.child = native::RunProgram(RepairProgram, argv, folder.Path(), options);
+  run.after = native::FolderState(folder.Path());
+  EXPECT_EQ("",
+            native::DescribeChanges(WithoutTheTwoFiles(run.before), WithoutTheTwoFiles(run.after)));
+  return run;
+}
+
+// Checks that the entry name is after the run just as it was before it, or absent both times.
+void ExpectUntouched(const RepairRun& run, const std::string& name) {
+  auto before = run.before.find(name);
+  auto after = run.after.find(name);
+  ASSERT_EQ(before == run.before.end(), after == run.after.end()) << name;
+  if (before != run.before.end()) {
+    EXPECT_TRUE(before->second == after->second)
+        << name << " changed; now: " << Escaped(after->second.content.substr(0, 200));
+  }
+}
+
+// Checks that name is a plain file holding exactly bytes after the run.
+void ExpectFile(const RepairRun& run, const std::string& name, const std::string& bytes) {
+  auto found = run.after.find(name);
+  ASSERT_NE(found, run.after.end()) << name << " is missing";
+  EXPECT_TRUE(S_ISREG(found->second.mode)) << name;
+  EXPECT_EQ(bytes.size(), found->second.content.size()) << name;
+  EXPECT_TRUE(bytes == found->second.content)
+      << name << "\n expected: " << Escaped(bytes.substr(0, 300))
+      << "\n      got: " << Escaped(found->second.content.substr(0, 300));
+}
+
+// Checks that the backup is a copy of the settings file as it stood before the run: its bytes,
+// permission bits and last-write time.
+void ExpectBackupOfTheSettings(const RepairRun& run) {
+  const EntryState& settings = run.before.at(SettingsName);
+  ExpectFile(run, BackupName, settings.content);
+  auto backup = run.after.find(BackupName);
+  if (backup != run.after.end()) {
+    EXPECT_EQ(settings.mode, backup->second.mode);
+    EXPECT_EQ(settings.mtimeSeconds, backup->second.mtimeSeconds);
+    EXPECT_EQ(settings.mtimeNanoseconds, backup->second.mtimeNanoseconds);
+  }
+}
+
+struct ContentCase {
+  const char* what;
+  std::string settings;               // the bytes of Qtv.ini
+  std::optional<std::string> result;  // what the run writes; nullopt: refused, nothing written
+  std::string refusal;                // the message of a refusal
+};
+
+TEST(RepairNativeTest, RewritesTheEntryLineAndCarriesEveryOtherByte) {
+  const std::string longLine(100 * 1024, 'w');
+  const std::string japanese =
+      Cp932("[設定]\r\nFONT=ＭＳ ゴシック\r\nTITLE=ソフト表示\r\n\r\n[DESKTOP]\r\nLEFT=0\r\n");
+  const ContentCase cases[] = {
+      {"CR LF lines with Japanese text", japanese + "LISTWIDTH=120\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n",
+       japanese + "LISTWIDTH=430\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n", ""},
+      {"entry with text before and after the key", "[DESKTOP]\r\nOLDLISTWIDTH=5 px;x\r\n",
+       Repaired("430"), ""},
+      {"entry after another key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Repaired("430"), ""},
+      {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Repaired("430"), ""},
+      {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Repaired("430"), ""},
+      {"NUL bytes and LF alone inside lines", std::string("A=\0\n\0\r\n", 7) + Basic + "B=1\n2\r\n",
+       std::string("A=\0\n\0\r\n", 7) + Repaired("430") + "B=1\n2\r\n", ""},
+      {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Repaired("430"), ""},
+      {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\rTOP=1\r",
+       "[DESKTOP]\r\nLISTWIDTH=430\r\nTOP=1\r\n", ""},
+      {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n",
+       "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\nLISTWIDTH=7\r\n", ""},
+      {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", std::nullopt,
+       EntryMissing},
+      {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", std::nullopt, HeaderMissing},
+      {"one trailing empty line", Basic + "\r\n", Repaired("430") + "\r\n", ""},
+      {"two trailing empty lines, the last by CR alone", Basic + "\r\n\r",
+       Repaired("430") + "\r\n\r\n", ""},
+      {"line of 100 KB before the header and after the entry",
+       longLine + "\r\n" + Basic + longLine + "\r\n",
+       longLine + "\r\n" + Repaired("430") + longLine + "\r\n", ""},
+      {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + longLine + "\r\nTOP=1\r\n",
+       Repaired("430") + "TOP=1\r\n", ""},
+      {"Ctrl-Z as the last byte", Basic + "\x1A", Repaired("430"), ""},
+      {"Ctrl-Z right after the entry text at the end", "[DESKTOP]\r\nLISTWIDTH=2\x1A",
+       Repaired("430"), ""},
+      {"Ctrl-Z inside the entry line", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n",
+       Repaired("430") + "\x1A\r\nLISTWIDTH=3\r\n", ""},
+      {"Ctrl-Z before a second header", Basic + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A",
+       Repaired("430") + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A", ""},
+      {"two Ctrl-Z at the end", Basic + "\x1A\x1A", Repaired("430") + "\x1A\x1A", ""},
+      {"Ctrl-Z before the header", "A=1\r\n\x1A" + Basic, std::nullopt, HeaderMissing},
+      {"empty file", "", std::nullopt, HeaderMissing},
+      {"exactly 1000 lines", FillerLines(998) + Basic, FillerLines(998) + Repaired("430"), ""},
+      {"exactly 1000 lines, the last without a line end, then Ctrl-Z",
+       FillerLines(998) + "[DESKTOP]\rLISTWIDTH=1\x1A", FillerLines(998) + Repaired("430"), ""},
+      {"1001 lines, the last one empty", FillerLines(998) + Basic + "\r\n",
+       FillerLines(998) + Repaired("430") + "\r\n", ""},
+      {"lines after the 1000th with every kind of line end",
+       FillerLines(998, "\r") + "[DESKTOP]\rLISTWIDTH=1\rT=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A",
+       FillerLines(998) + Repaired("430") + "T=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A", ""},
+      {"lines after the 1000th without any line end",
+       FillerLines(998) + Basic + std::string(5000, 'z'),
+       FillerLines(998) + Repaired("430") + std::string(5000, 'z'), ""},
+      {"header after line 1000", FillerLines(1000) + Basic, std::nullopt, HeaderMissing},
+      {"entry as line 1001", FillerLines(999) + Basic, std::nullopt, EntryMissing},
+      {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", std::nullopt, HeaderRepeated},
+      {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", std::nullopt,
+       EntryRepeated},
+  };
+  for (const ContentCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    native::WriteBytes(folder / SettingsName, row.settings);
+    RepairRun run = RunRepair(folder);
+    EXPECT_EQ(0, run.child.exitCode);
+    // The backup is made before the file is read, so a refused file is backed up too.
+    ExpectBackupOfTheSettings(run);
+    if (row.result) {
+      EXPECT_EQ(Success, run.child.out);
+      EXPECT_EQ("", run.child.err);
+      ExpectFile(run, SettingsName, *row.result);
+    } else {
+      EXPECT_EQ("", run.child.out);
+      EXPECT_EQ(row.refusal, run.child.err);
+      ExpectUntouched(run, SettingsName);
+    }
+  }
+}
+
+struct ArgumentCase {
+  std::vector<std::string> args;
+  std::string width;  // the width written; empty: refused with the message
+  std::string refusal;
+};
+
+TEST(RepairNativeTest, TakesTheWidthFromItsCommandLine) {
+  const std::string zeros(4092, '0');
+  const ArgumentCase cases[] = {
+      {{}, "430", ""},
+      {{"450"}, "450", ""},
+      {{""}, "430", ""},
+      {{"", ""}, "430", ""},
+      {{"+450"}, "450", ""},
+      {{"0450"}, "450", ""},
+      {{" 450"}, "450", ""},
+      {{"1"}, "1", ""},
+      {{"32767"}, "32767", ""},
+      {{"$1AE"}, "430", ""},
+      {{"0x1ae"}, "430", ""},
+      {{"X1AE"}, "430", ""},
+      {{zeros + "0450"}, "450", ""},  // 4096 bytes: still one argument
+      {{"45", "0"}, "", TooMany},
+      {{"450", "450"}, "", TooMany},
+      {{zeros + "00450"}, "", TooMany},  // 4097 bytes: split after the 4096th
+      {{"45 0"}, "", BadFormat},
+      {{"45\t0"}, "", BadFormat},
+      {{"\t450"}, "", BadFormat},
+      {{"450 "}, "", BadFormat},
+      {{"450px"}, "", BadFormat},
+      {{"4.5"}, "", BadFormat},
+      {{"\x83\x5C"}, "", BadFormat},
+      {{"4\x80"}, "", BadFormat},
+      {{Cp932("４５０")}, "", BadFormat},
+      {{"$"}, "", BadFormat},
+      {{"-0x1"}, "", BadFormat},
+      {{"2147483648"}, "", BadFormat},
+      {{"$100000000"}, "", BadFormat},
+      {{"0"}, "", OutOfRange},
+      {{"-0"}, "", OutOfRange},
+      {{"-5"}, "", OutOfRange},
+      {{"32768"}, "", OutOfRange},
+      {{"2147483647"}, "", OutOfRange},
+      {{"$FFFFFFFF"}, "", OutOfRange},
+  };
+  for (const ArgumentCase& row : cases) {
+    SCOPED_TRACE(Escaped(testing::PrintToString(row.args).substr(0, 100)));
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    native::WriteBytes(folder / SettingsName, Basic);
+    RepairRun run = RunRepair(folder, row.args);
+    EXPECT_EQ(0, run.child.exitCode);
+    if (!row.width.empty()) {
+      EXPECT_EQ(Success, run.child.out);
+      EXPECT_EQ("", run.child.err);
+      ExpectFile(run, SettingsName, Repaired(row.width));
+      ExpectBackupOfTheSettings(run);
+    } else {
+      // A refused command line leaves the disk as it was: no attribute change, no backup.
+      EXPECT_EQ("", run.child.out);
+      EXPECT_EQ(row.refusal, run.child.err);
+      ExpectUntouched(run, SettingsName);
+      ExpectUntouched(run, BackupName);
+    }
+  }
+}
+
+struct ModeCase {
+  mode_t mode;
+  mode_t modeAfter;
+};
+
+TEST(RepairNativeTest, GivesAReadOnlySettingsFileItsOwnersWritePermissionBack) {
+  const ModeCase cases[] = {
+      {0444, 0644}, {0400, 0600}, {0440, 0640}, {0555, 0755},
+      {0644, 0644}, {0600, 0600}, {0664, 0664},
+  };
+  for (const ModeCase& row : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << row.mode);
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    native::WriteBytes(folder / SettingsName, Basic);
+    ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), row.mode));
+    RepairRun run = RunRepair(folder, {"450"});
+    EXPECT_EQ(0, run.child.exitCode);
+    EXPECT_EQ(Success, run.child.out);
+    EXPECT_EQ("", run.child.err);
+    ExpectFile(run, SettingsName, Repaired("450"));
+    EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(SettingsName).mode);
+    // The copy is taken after the change, so it has the permission bits the file has now.
+    ExpectFile(run, BackupName, Basic);
+    EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(BackupName).mode);
+  }
+}
+
+TEST(RepairNativeTest, ReplacesAnOlderBackup) {
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic + "OLD=1\r\n");
+  native::SetModificationTime(folder / SettingsName, native::UtcSeconds(2020, 2, 29, 12), 5000);
+  native::WriteBytes(folder / BackupName, std::string(1000, 'b'));
+  ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0600));
+  RepairRun run = RunRepair(folder);
+  EXPECT_EQ(0, run.child.exitCode);
+  EXPECT_EQ(Success, run.child.out);
+  EXPECT_EQ("", run.child.err);
+  ExpectFile(run, SettingsName, Repaired("430") + "OLD=1\r\n");
+  ExpectBackupOfTheSettings(run);
+}
+
+// Ways to make the copy to the backup fail, each with the verb the question names.
+struct Obstacle {
+  const char* what;
+  void (*prepare)(const ScratchFolder& folder);
+  const std::string& verb;
+};
+
+struct AnswerCase {
+  const char* input;
+  bool yes;
+};
+
+TEST(RepairNativeTest, AsksWhetherToGoOnWhenTheBackupCannotBeWritten) {
+  const Obstacle obstacles[] = {
+      // A directory is no backup to the existence test, so the question names 作成.
+      {"a directory under the backup name",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, mkdir((folder / BackupName).c_str(), 0755));
+         native::WriteBytes(folder / BackupName + "/inside", "x");
+       },
+       CreateVerb},
+      {"a read-only backup",
+       [](const ScratchFolder& folder) {
+         native::WriteBytes(folder / BackupName, "old backup\r\n");
+         ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0444));
+       },
+       UpdateVerb},
+  };
+  const AnswerCase answers[] = {
+      {"y\n", true},    {"yes\n", true},         {"YES\n", true},  {"Y\r\n", true}, {"yEs", true},
+      {"y\nn\n", true}, {"n\n", false},          {"\n", false},    {"", false},     {"no\n", false},
+      {" y\n", false},  {"yes please\n", false}, {"\ny\n", false}, {"ja\n", false},
+  };
+  for (const Obstacle& obstacle : obstacles) {
+    for (const AnswerCase& answer : answers) {
+      SCOPED_TRACE(testing::Message() << obstacle.what << ", answer " << Escaped(answer.input));
+      ScratchFolder folder;
+      AddNeighbours(folder);
+      native::WriteBytes(folder / SettingsName, Basic);
+      obstacle.prepare(folder);
+      RunOptions options;
+      options.input = answer.input;
+      RepairRun run = RunRepair(folder, {"512"}, options);
+      EXPECT_EQ(0, run.child.exitCode);
+      EXPECT_EQ(Question(obstacle.verb), run.child.err);
+      EXPECT_EQ(answer.yes ? Success : "", run.child.out);
+      if (answer.yes) {
+        ExpectFile(run, SettingsName, Repaired("512"));
+      } else {
+        ExpectUntouched(run, SettingsName);
+      }
+      ExpectUntouched(run, BackupName);
+    }
+  }
+}
+
+struct AbsenceCase {
+  const char* what;
+  void (*prepare)(const ScratchFolder& folder);
+};
+
+TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
+  const AbsenceCase cases[] = {
+      {"no file", [](const ScratchFolder&) {}},
+      {"a directory of that name",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, mkdir((folder / SettingsName).c_str(), 0755));
+       }},
+      {"a link to nothing",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
+       }},
+      {"written in 1979",
+       [](const ScratchFolder& folder) {
+         native::WriteBytes(folder / SettingsName, Basic);
+         native::SetModificationTime(folder / SettingsName, native::UtcSeconds(1979, 6, 1));
+       }},
+  };
+  for (const AbsenceCase& row : cases) {
+    for (bool withBackup : {false, true}) {
+      SCOPED_TRACE(testing::Message() << row.what << (withBackup ? ", old backup" : ""));
+      ScratchFolder folder;
+      AddNeighbours(folder);
+      row.prepare(folder);
+      if (withBackup) {
+        native::WriteBytes(folder / BackupName, Basic);
+      }
+      RepairRun run = RunRepair(folder, {"450"});
+      EXPECT_EQ(0, run.child.exitCode);
+      EXPECT_EQ("", run.child.out);
+      EXPECT_EQ(NotFound, run.child.err);
+      ExpectUntouched(run, SettingsName);
+      ExpectUntouched(run, BackupName);
+    }
+  }
+}
+
+TEST(RepairNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
+  // Through this link the program reads its own memory from address 0: the open succeeds and
+  // the first read fails with EIO. The copy fails the same way, so the question comes first.
+  for (const char* input : {"y\n", "n\n"}) {
+    SCOPED_TRACE(input);
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
+    RunOptions options;
+    options.input = input;
+    RepairRun run = RunRepair(folder, {}, options);
+    ExpectUntouched(run, SettingsName);
+    // Whatever the failed copy left under the backup name stays; it read nothing to keep.
+    auto backup = run.after.find(BackupName);
+    if (backup != run.after.end()) {
+      EXPECT_EQ("", backup->second.content);
+    }
+    EXPECT_EQ("", run.child.out);
+    const std::string& err = run.child.err;
+    const std::string question = Question(CreateVerb);
+    ASSERT_EQ(question, err.substr(0, question.size()));
+    if (input[0] == 'y') {
+      EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
+      EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117))) << err;
+    } else {
+      EXPECT_EQ(0, run.child.exitCode);
+      EXPECT_EQ(question, err);
+    }
+  }
+}
+
+TEST(RepairNativeTest, ShortWriteEndsWithTheRuntimeErrorReportAndACutFile) {
+  // With the file size limited to the old size, the copy fits and the rewrite, longer by one byte
+  // for every line ended by CR alone, is cut short. A write that stops exactly at a multiple of
+  // the 128-byte buffer would fail with EFBIG instead of being cut short.
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  const std::string settings = Basic + FillerLines(40, "\r");
+  const std::string rewritten = Repaired("430") + FillerLines(40);
+  ASSERT_NE(0u, settings.size() % 128);
+  native::WriteBytes(folder / SettingsName, settings);
+  RunOptions options;
+  options.fileSizeLimit = static_cast<int64_t>(settings.size());
+  RepairRun run = RunRepair(folder, {}, options);
+  EXPECT_EQ(101, run.child.exitCode);
+  EXPECT_EQ("", run.child.out);
+  EXPECT_TRUE(std::regex_match(run.child.err, Report(101))) << run.child.err;
+  ExpectBackupOfTheSettings(run);
+  ExpectFile(run, SettingsName, rewritten.substr(0, settings.size()));
+}
+
+// Sets the immutable flag of a file until scope end, when the system allows it (as root, on a
+// file system that has the flag). Nobody may then write, cut, rename or chmod the file.
+class ScopedImmutable {
+ public:
+  explicit ScopedImmutable(const std::string& path) : path_(path) { set_ = Change(true); }
+  ~ScopedImmutable() {
+    if (set_) {
+      Change(false);
+    }
+  }
+  ScopedImmutable(const ScopedImmutable&) = delete;
+  ScopedImmutable& operator=(const ScopedImmutable&) = delete;
+
+  bool IsSet() const { return set_; }
+
+ private:
+  bool Change(bool on) {
+    int descriptor = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+      return false;
+    }
+    int flags = 0;
+    bool changed = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+    if (changed) {
+      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+      changed = ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(descriptor);
+    return changed;
+  }
+
+  std::string path_;
+  bool set_ = false;
+};
+
+TEST(RepairNativeTest, SettingsFileThatCannotBeOpenedForWriting) {
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  ScopedImmutable immutable(folder / SettingsName);
+  if (!immutable.IsSet()) {
+    GTEST_SKIP() << "cannot make a file immutable here";
+  }
+  RepairRun run = RunRepair(folder);
+  EXPECT_EQ(5, run.child.exitCode);
+  EXPECT_EQ("", run.child.out);
+  EXPECT_TRUE(std::regex_match(run.child.err, Report(5))) << run.child.err;
+  ExpectUntouched(run, SettingsName);
+  ExpectBackupOfTheSettings(run);
+}
+
+TEST(RepairNativeTest, ReadOnlySettingsFileThatCannotBeMadeWritable) {
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0444));
+  ScopedImmutable immutable(folder / SettingsName);
+  if (!immutable.IsSet()) {
+    GTEST_SKIP() << "cannot make a file immutable here";
+  }
+  RepairRun run = RunRepair(folder);
+  EXPECT_EQ(0, run.child.exitCode);
+  EXPECT_EQ("", run.child.out);
+  EXPECT_EQ(AttributeRefused, run.child.err);
+  ExpectUntouched(run, SettingsName);
+  ExpectUntouched(run, BackupName);
+}
+
+}  // namespace
