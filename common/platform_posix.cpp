@@ -51,6 +51,8 @@ constexpr int DosLastYear = 2107;
 constexpr int TmYearBase = 1900;
 
 constexpr size_t CopyBufferSize = size_t{16} * 1024;
+// The name a copy is written under until it is complete: the destination's, with this suffix.
+const char CopyTemporarySuffix[] = ".copy-XXXXXX";
 constexpr size_t ConversionChunkSize = 256;
 // An answer to the Yes/No question longer than this is no yes anyway.
 constexpr size_t MaxAnswerLength = 16;
@@ -98,6 +100,7 @@ uint32_t ErrorCodeFromErrno(int error) {
       return ERROR_FILE_EXISTS_CODE;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return ERROR_DISK_FULL_CODE;
     case ENAMETOOLONG:
       return ERROR_FILENAME_EXCED_RANGE_CODE;
@@ -315,27 +318,24 @@ int CreateForWriting(const char* name) {
   return open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFileMode);
 }
 
-// Opens the destination of a copy: created, or an existing file cut to zero length; with
-// failIfExists only a new file. Like CopyFileA it refuses a read-only destination and the source
-// itself. Returns -1 with the last error set on failure.
-int OpenCopyDestination(const char* name, const struct stat& source, bool failIfExists) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+// Whether a copy may go to name: not when it is the source itself, a read-only file (CopyFileA
+// refuses to overwrite one), or, with failIfExists, any existing file. Returns false with the
+// last error set.
+bool CopyMayReplace(const char* name, const struct stat& source, bool failIfExists) {
   struct stat existing {};
-  if (!failIfExists && stat(name, &existing) == 0) {
-    if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
-      FailWith(ERROR_SHARING_VIOLATION_CODE);
-      return -1;
-    }
-    if (IsReadOnly(existing)) {
-      FailWith(ERROR_ACCESS_DENIED_CODE);
-      return -1;
-    }
+  if (stat(name, &existing) != 0) {
+    return true;
   }
-  int descriptor = open(name, flags, source.st_mode & PermissionBits);
-  if (descriptor < 0) {
-    FailWithErrno();
+  if (failIfExists) {
+    return FailWith(ERROR_FILE_EXISTS_CODE);
   }
-  return descriptor;
+  if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
+    return FailWith(ERROR_SHARING_VIOLATION_CODE);
+  }
+  if (IsReadOnly(existing)) {
+    return FailWith(ERROR_ACCESS_DENIED_CODE);
+  }
+  return true;
 }
 
 // Writes all size bytes, over as many write() calls as it takes. Returns false with errno set.
@@ -384,7 +384,9 @@ bool CopyFileProperties(int destination, const struct stat& source) {
   return true;
 }
 
-// The copy, once the source is open. Returns false with the last error set.
+// The copy, once the source is open. Returns false with the last error set. The bytes go to a
+// temporary file beside the destination, which is renamed over it only once it is complete: a
+// copy that fails midway leaves an older file under the name as it was.
 bool CopyFromOpenSource(int source, const char* newName, bool failIfExists) {
   struct stat status {};
   if (fstat(source, &status) != 0) {
@@ -394,13 +396,23 @@ bool CopyFromOpenSource(int source, const char* newName, bool failIfExists) {
   if (!S_ISREG(status.st_mode)) {
     return FailWith(ERROR_ACCESS_DENIED_CODE);
   }
-  int destination = OpenCopyDestination(newName, status, failIfExists);
-  if (destination < 0) {
+  if (!CopyMayReplace(newName, status, failIfExists)) {
     return false;
+  }
+  std::string temporary = std::string(newName) + CopyTemporarySuffix;
+  int destination = mkostemp(temporary.data(), O_CLOEXEC);
+  if (destination < 0) {
+    return FailWithErrno();
   }
   bool copied = CopyBytes(source, destination) && CopyFileProperties(destination, status);
   if (!CloseDescriptor(destination) && copied) {
     copied = FailWithErrno();
+  }
+  if (copied && rename(temporary.c_str(), newName) != 0) {
+    copied = FailWithErrno();
+  }
+  if (!copied) {
+    unlink(temporary.c_str());
   }
   return copied;
 }

@@ -454,30 +454,33 @@ TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
 TEST(RepairNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
   // Through this link the program reads its own memory from address 0: the open succeeds and
   // the first read fails with EIO. The copy fails the same way, so the question comes first.
-  for (const char* input : {"y\n", "n\n"}) {
-    SCOPED_TRACE(input);
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
-    RunOptions options;
-    options.input = input;
-    RepairRun run = RunRepair(folder, {}, options);
-    ExpectUntouched(run, SettingsName);
-    // Whatever the failed copy left under the backup name stays; it read nothing to keep.
-    auto backup = run.after.find(BackupName);
-    if (backup != run.after.end()) {
-      EXPECT_EQ("", backup->second.content);
-    }
-    EXPECT_EQ("", run.child.out);
-    const std::string& err = run.child.err;
-    const std::string question = Question(CreateVerb);
-    ASSERT_EQ(question, err.substr(0, question.size()));
-    if (input[0] == 'y') {
-      EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
-      EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117))) << err;
-    } else {
-      EXPECT_EQ(0, run.child.exitCode);
-      EXPECT_EQ(question, err);
+  // A copy that fails midway leaves the older backup as it was, and no partial file behind.
+  for (bool withBackup : {false, true}) {
+    for (const char* input : {"y\n", "n\n"}) {
+      SCOPED_TRACE(std::string(input) + (withBackup ? " with an older backup" : ""));
+      ScratchFolder folder;
+      AddNeighbours(folder);
+      ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
+      if (withBackup) {
+        native::WriteBytes(folder / BackupName, Basic);
+      }
+      RunOptions options;
+      options.input = input;
+      RepairRun run = RunRepair(folder, {}, options);
+      ExpectUntouched(run, SettingsName);
+      ExpectUntouched(run, BackupName);
+      EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
+      EXPECT_EQ("", run.child.out);
+      const std::string& err = run.child.err;
+      const std::string question = Question(withBackup ? UpdateVerb : CreateVerb);
+      ASSERT_EQ(question, err.substr(0, question.size()));
+      if (input[0] == 'y') {
+        EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
+        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117))) << err;
+      } else {
+        EXPECT_EQ(0, run.child.exitCode);
+        EXPECT_EQ(question, err);
+      }
     }
   }
 }
