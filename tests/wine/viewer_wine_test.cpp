@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -174,21 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The settings file held open by another program ------------------------------------------
 
-// SizeOfImage from the program's PE header: every failure site lies inside the loaded image.
-uint32_t ImageSize(const std::string& path) {
-  std::string bytes = ReadWholeFile(path);
-  auto at = [&](size_t offset) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4 && offset + i < bytes.size(); ++i) {
-      value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[offset + i])) << (8 * i);
-    }
-    return value;
-  };
-  constexpr size_t PeOffsetField = 0x3C;
-  constexpr size_t SizeOfImageInOptionalHeader = 24 + 56;  // after "PE\0\0" and the file header
-  return at(at(PeOffsetField) + SizeOfImageInOptionalHeader);
-}
-
 struct SharingCase {
   const char* name;
   const char* access;  // the other program's access: r, w
@@ -211,19 +195,7 @@ TEST_P(ViewerSharingTest, OpensOnlyBesideReaders) {
     return;
   }
   ASSERT_EQ(run.boxes.size(), 1u) << run.report;
-  // The report is the same box on every failure: "Error", no icon, 29 characters with the
-  // number right-aligned in three places and the failure site in eight hexadecimal digits.
-  const SeenBox& box = run.boxes[0];
-  EXPECT_EQ(box.caption, "Error");
-  EXPECT_EQ(box.icon, "none");
-  EXPECT_EQ(box.buttons, "ok");
-  EXPECT_EQ(box.text.size(), 29u) << box.text;
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(box.text, match, std::regex("Runtime error  32 at ([0-9A-F]{8})")))
-      << box.text;
-  uint32_t site = static_cast<uint32_t>(std::stoul(match[1].str(), nullptr, 16));
-  EXPECT_GT(site, 0u);
-  EXPECT_LT(site, ImageSize(folder_.PathOf(program_)));
+  ExpectRuntimeErrorReport(run.boxes[0], 32, folder_.PathOf(program_));
   EXPECT_TRUE(run.problems.empty()) << run.report;
   EXPECT_TRUE(run.ended);
   EXPECT_EQ(run.exitCode, 32u);

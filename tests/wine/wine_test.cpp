@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <regex>
+
 namespace winetest {
 
 void WineTest::SetUp() {
@@ -35,6 +38,39 @@ void ExpectRun(const ProgramRun& run, const std::vector<ExpectedBox>& expected, 
   }
   EXPECT_TRUE(run.ended);
   EXPECT_EQ(run.exitCode, exitCode);
+}
+
+uint32_t ImageSize(const std::string& programPath) {
+  std::string bytes = ReadWholeFile(programPath);
+  auto at = [&](size_t offset) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4 && offset + i < bytes.size(); ++i) {
+      value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[offset + i])) << (8 * i);
+    }
+    return value;
+  };
+  constexpr size_t PeOffsetField = 0x3C;
+  constexpr size_t SizeOfImageInOptionalHeader = 24 + 56;  // after "PE\0\0" and the file header
+  return at(at(PeOffsetField) + SizeOfImageInOptionalHeader);
+}
+
+uint32_t ExpectRuntimeErrorReport(const SeenBox& box, uint32_t number,
+                                  const std::string& programPath) {
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.icon, "none");
+  EXPECT_EQ(box.buttons, "ok");
+  EXPECT_EQ(box.text.size(), 29u) << box.text;
+  char start[32];
+  std::snprintf(start, sizeof start, "Runtime error %3u at ", static_cast<unsigned>(number));
+  std::smatch match;
+  if (!std::regex_match(box.text, match, std::regex(std::string(start) + "([0-9A-F]{8})"))) {
+    ADD_FAILURE() << "expected \"" << start << "XXXXXXXX\", got \"" << box.text << "\"";
+    return 0;
+  }
+  auto site = static_cast<uint32_t>(std::stoul(match[1].str(), nullptr, 16));
+  EXPECT_GT(site, 0u);
+  EXPECT_LT(site, ImageSize(programPath));
+  return site;
 }
 
 }  // namespace winetest

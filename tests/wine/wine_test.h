@@ -41,4 +41,14 @@ void ExpectBox(const SeenBox& seen, const ExpectedBox& expected);
 // left over, and ended by itself with exitCode.
 void ExpectRun(const ProgramRun& run, const std::vector<ExpectedBox>& expected, uint32_t exitCode);
 
+// SizeOfImage from the PE header of a Windows program: every failure site lies inside its image.
+uint32_t ImageSize(const std::string& programPath);
+
+// Checks that box is the I/O failure report for the error number: caption "Error", no icon, an
+// OK button, and the 29 characters "Runtime error", the number right-aligned in three places,
+// " at " and a failure site of eight upper-case hexadecimal digits inside the program's image.
+// Returns the site, or 0 when the text does not have that form.
+uint32_t ExpectRuntimeErrorReport(const SeenBox& box, uint32_t number,
+                                  const std::string& programPath);
+
 }  // namespace winetest

@@ -1,0 +1,516 @@
+// The width repair tool Panefix.exe under Wine: what the user sees in each situation, the exit
+// code, and what the settings file and its backup hold afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wine_test.h"
+
+namespace winetest {
+namespace {
+
+const std::string Caption = "Mirvel スレ幅修復ツール";
+const std::string SuccessCaption = "スレ幅 修復";
+const std::string SuccessText = "成功しました。";
+const std::string TooManyText = "引数の数が多すぎます。";
+const std::string FormatText =
+    "引数の形式が正しくありません。\r\n「～\\Panefix.exe 半角の数字」　と指定してください。\r\n\r\n"
+    "例）　C:\\test\\Panefix.exe 450";
+const std::string RangeText = "引数の数値が範囲外です。";
+const std::string NotFoundText =
+    "Qtv.ini が見つかりません。\r\nPanefix.exe を 「Qtv.exe と同じフォルダ」 "
+    "にコピーしてから、再度 実行してください。";
+const std::string HeaderMissingText =
+    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
+const std::string HeaderRepeatedText =
+    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
+const std::string EntryMissingText =
+    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
+const std::string EntryRepeatedText =
+    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+
+const std::string Settings = "Qtv.ini";
+const std::string Backup = "Qtv.ini_widthBack";
+
+const std::string PlainSettings = "[DESKTOP]\r\nLISTWIDTH=120\r\n";
+
+// The attribute bits the repair clears: read-only, hidden, system.
+constexpr uint32_t ReadOnly = 0x1;
+constexpr uint32_t Hidden = 0x2;
+constexpr uint32_t System = 0x4;
+constexpr uint32_t BlockingAttributes = ReadOnly | Hidden | System;
+
+ExpectedBox SuccessBox() { return {SuccessCaption, SuccessText, "none", "ok", "ok"}; }
+
+ExpectedBox ErrorBox(const std::string& text) { return {Caption, text, "stop", "ok", "ok"}; }
+
+// The question after a failed backup copy; verb is 作成 (no backup yet) or 更新 (one exists).
+ExpectedBox BackupQuestion(const std::string& verb) {
+  return {
+      Caption,
+      "バックファイル Qtv.ini_widthBack を" + verb + "できませんでした。\r\n処理を継続しますか？",
+      "exclamation", "yes,no", "no"};
+}
+
+// The settings file as the run leaves it: the entry line set to width, the rest as given.
+std::string RepairedPlainSettings(int width) {
+  return "[DESKTOP]\r\nLISTWIDTH=" + std::to_string(width) + "\r\n";
+}
+
+class RepairWineTest : public WineTest {
+ protected:
+  std::vector<std::string> RequiredBuildFiles() const override {
+    return {RepairProgram, std::string(HelpersDir) + "box_reader.exe",
+            std::string(HelpersDir) + "file_holder.exe",
+            std::string(HelpersDir) + "file_attributes.exe",
+            std::string(HelpersDir) + "version_reader.exe"};
+  }
+
+  void SetUp() override {
+    WineTest::SetUp();
+    if (!IsSkipped()) {
+      program_ = folder_.CopyFromBuild(RepairProgram);
+    }
+  }
+
+  // Writes the settings file, given as UTF-8 text, as the code page 932 bytes the host keeps;
+  // returns those bytes.
+  std::string WriteSettings(const std::string& text) {
+    std::string bytes = Cp932(text);
+    folder_.Write(Settings, bytes);
+    return bytes;
+  }
+
+  // Runs the repair tool from its folder with rawArguments (UTF-8) put right after its quoted
+  // path on the command line, so that they bring their own separator.
+  ProgramRun RunRepairWith(const std::string& rawArguments,
+                           const std::vector<std::string>& actions) {
+    return RunProgram(folder_, ProgramCommandLine(folder_, program_) + Cp932(rawArguments),
+                      actions);
+  }
+
+  // Runs the repair tool from its folder as Explorer would start it, with arguments (UTF-8).
+  ProgramRun RunRepair(const std::vector<std::string>& actions, const std::string& arguments = "") {
+    return RunProgram(folder_, ProgramCommandLine(folder_, program_, Cp932(arguments)), actions);
+  }
+
+  // Bits 0x7 of a file's attributes as Windows reports them; all set when the query fails.
+  uint32_t BlockingAttributesOf(const std::string& name) {
+    uint32_t attributes = 0;
+    EXPECT_TRUE(WindowsAttributes(folder_, name, &attributes))
+        << "GetFileAttributesA failed for " << name << " with " << attributes;
+    return attributes & BlockingAttributes;
+  }
+
+  std::string program_;
+};
+
+// Names each instance of a table-driven test after its row.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
+
+// ---- A successful repair ---------------------------------------------------------------------
+
+struct RepairCase {
+  const char* name;
+  std::string settings;  // UTF-8; written as code page 932
+  std::string arguments;
+  const char* oldBackup;  // UTF-8; nullptr: no backup before the run
+  std::string action;     // on the success box
+  std::string repaired;   // the settings file afterwards, UTF-8
+};
+
+class RepairResultTest : public RepairWineTest, public testing::WithParamInterface<RepairCase> {};
+
+TEST_P(RepairResultTest, RewritesTheEntryLineAndKeepsTheOldFile) {
+  const RepairCase& row = GetParam();
+  std::string original = WriteSettings(row.settings);
+  if (row.oldBackup != nullptr) {
+    folder_.Write(Backup, Cp932(row.oldBackup));
+  }
+  ProgramRun run = RunRepair({row.action}, row.arguments);
+  ExpectRun(run, {SuccessBox()}, 0);
+  EXPECT_EQ(folder_.Read(Settings), Cp932(row.repaired));
+  EXPECT_EQ(folder_.Read(Backup), original) << "the backup holds the file as it was";
+}
+
+std::string ManyLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) {
+    lines += "K" + std::to_string(i) + "=値\r\n";
+  }
+  return lines;
+}
+
+const std::string LongLine = "COLUMNS=" + std::string(300, '9');
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RepairResultTest,
+    testing::Values(
+        RepairCase{"NoArgumentWrites430", PlainSettings, "", nullptr, "ok",
+                   RepairedPlainSettings(430)},
+        RepairCase{"ArgumentWidth", PlainSettings, "450", nullptr, "ok",
+                   RepairedPlainSettings(450)},
+        RepairCase{"SuccessBoxAnsweredWithEnter", PlainSettings, "32767", nullptr, "enter",
+                   RepairedPlainSettings(32767)},
+        RepairCase{"OldBackupReplaced", PlainSettings, "1", "[DESKTOP]\r\nLISTWIDTH=9\r\n", "ok",
+                   RepairedPlainSettings(1)},
+        // The whole entry line goes, with the text before the key and after the value.
+        RepairCase{"EntryLineReplacedWhole", "[DESKTOP]\r\nOLD=1 LISTWIDTH=77 px ;幅\r\n", "450",
+                   nullptr, "ok", RepairedPlainSettings(450)},
+        // Every other line stays as it was, line ends become CR LF, LF alone stays inside its
+        // line, and 表 and ソ (second byte 0x5C) pass whole.
+        RepairCase{
+            "OtherLinesKept",
+            "[GENERAL]\r\nNAME=表ソ\r\n\r\n[DESKTOP]\rLEFT=0\r\nLISTWIDTH=5\r\nTOP=1\n2\r\n"
+            "\r\n[OTHER]\r\nLISTWIDTH=9",
+            "450", nullptr, "ok",
+            "[GENERAL]\r\nNAME=表ソ\r\n\r\n[DESKTOP]\r\nLEFT=0\r\nLISTWIDTH=450\r\nTOP=1\n2\r\n"
+            "\r\n[OTHER]\r\nLISTWIDTH=9\r\n"},
+        RepairCase{"TrailingEmptyLineKept", "[DESKTOP]\r\nLISTWIDTH=5\r\n\r\n", "450", nullptr,
+                   "ok", "[DESKTOP]\r\nLISTWIDTH=450\r\n\r\n"},
+        RepairCase{"LineLongerThanTheBuffers", "[DESKTOP]\r\n" + LongLine + "\r\nLISTWIDTH=5",
+                   "450", nullptr, "ok", "[DESKTOP]\r\n" + LongLine + "\r\nLISTWIDTH=450\r\n"},
+        RepairCase{"CtrlZAtTheEndDropped", "[DESKTOP]\r\nLISTWIDTH=5\r\n\x1A", "450", nullptr, "ok",
+                   RepairedPlainSettings(450)},
+        // What lies after an end-of-text mark inside the file is not read as lines, but it is
+        // written back as it stood.
+        RepairCase{"BytesAfterCtrlZKept", "[DESKTOP]\r\nLISTWIDTH=5\r\n\x1A[DESKTOP]\nX\r", "450",
+                   nullptr, "ok", "[DESKTOP]\r\nLISTWIDTH=450\r\n\x1A[DESKTOP]\nX\r"},
+        // Lines beyond the 1000 the store holds are written back unchanged, even a second
+        // header there.
+        RepairCase{"LinesBeyondTheThousandthKept",
+                   "[DESKTOP]\r\nLISTWIDTH=5\r\n" + ManyLines(998) + "[DESKTOP]\rLAST\n", "450",
+                   nullptr, "ok",
+                   "[DESKTOP]\r\nLISTWIDTH=450\r\n" + ManyLines(998) + "[DESKTOP]\rLAST\n"}),
+    RowName<RepairCase>);
+
+// ---- The command line ------------------------------------------------------------------------
+
+struct ArgumentCase {
+  const char* name;
+  std::string rawArguments;  // after the program's quoted path, UTF-8
+  int width;                 // the width written; 0: refused
+  std::string refusal;       // the message of a refusal
+};
+
+class RepairArgumentTest : public RepairWineTest,
+                           public testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(RepairArgumentTest, AcceptsOneWidthOrRefusesBeforeTouchingAnyFile) {
+  const ArgumentCase& row = GetParam();
+  WriteSettings(PlainSettings);
+  FolderSnapshot before = Snapshot(folder_);
+  ProgramRun run = RunRepairWith(row.rawArguments, {"ok"});
+  if (row.width != 0) {
+    ExpectRun(run, {SuccessBox()}, 0);
+    EXPECT_EQ(folder_.Read(Settings), RepairedPlainSettings(row.width));
+  } else {
+    ExpectRun(run, {ErrorBox(row.refusal)}, 0);
+    EXPECT_EQ(Snapshot(folder_), before) << "a refused argument left a trace on disk";
+  }
+}
+
+// Unquoted arguments of exactly 4096 bytes and of one byte more, both worth 450.
+const std::string Zeros4091 = std::string(4091, '0');
+const std::string Zeros4092 = std::string(4092, '0');
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, RepairArgumentTest,
+    testing::Values(
+        ArgumentCase{"Quoted", " \"450\"", 450, ""},
+        ArgumentCase{"QuotedLeadingBlank", " \" 450\"", 450, ""},
+        ArgumentCase{"QuotedInnerBlank", " \"45 0\"", 0, FormatText},
+        ArgumentCase{"UnclosedQuoteTakesTheTrailingBlank", " \"450 ", 0, FormatText},
+        ArgumentCase{"QuotesJoinRuns", " 4\"5\"0", 450, ""},
+        ArgumentCase{"TabSeparates", "\t450", 450, ""},
+        ArgumentCase{"EmptyQuotedPairIsNoArgument", " \"\"", 430, ""},
+        ArgumentCase{"EmptyQuotedPairBeforeTheWidth", " \"\" 450", 450, ""},
+        ArgumentCase{"TwoArguments", " 450 460", 0, TooManyText},
+        ArgumentCase{"Exactly4096BytesStayOne", " " + Zeros4091 + "00450", 450, ""},
+        ArgumentCase{"OneByteMoreSplitsInTwo", " " + Zeros4092 + "00450", 0, TooManyText},
+        ArgumentCase{"Overflowing4096Digits", " " + std::string(4096, '9'), 0, FormatText},
+        ArgumentCase{"Zero", " 0", 0, RangeText}, ArgumentCase{"Negative", " -5", 0, RangeText},
+        ArgumentCase{"AboveTheRange", " 32768", 0, RangeText},
+        ArgumentCase{"HexWithDollar", " $1AF", 431, ""},
+        ArgumentCase{"HexWith0x", " 0x1c2", 450, ""},
+        ArgumentCase{"FullWidthDigits", " ４５０", 0, FormatText}),
+    RowName<ArgumentCase>);
+
+// ---- Refusals over the settings file ---------------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  const char* settings;      // UTF-8; nullptr: no settings file
+  bool settingsIsDirectory;  // a folder named Qtv.ini instead of the file
+  long long lastWriteTime;   // seconds since 1970; 0: as written
+  std::string text;
+};
+
+// A last-write time before 1980, which the MS-DOS stamp of the existence test cannot hold.
+constexpr long long In1975 = 157766400;  // 1975-01-01
+
+class RepairRefusalTest : public RepairWineTest, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RepairRefusalTest, ShowsOneErrorBoxAndLeavesTheSettingsAlone) {
+  const RefusalCase& row = GetParam();
+  std::string original;
+  if (row.settingsIsDirectory) {
+    folder_.MakeDirectory(Settings);
+  } else if (row.settings != nullptr) {
+    original = WriteSettings(row.settings);
+  }
+  if (row.lastWriteTime != 0) {
+    folder_.SetLastWriteTime(Settings, row.lastWriteTime);
+  }
+  FolderSnapshot before = Snapshot(folder_);
+  ProgramRun run = RunRepair({"ok"}, "450");
+  ExpectRun(run, {ErrorBox(row.text)}, 0);
+  FolderSnapshot after = Snapshot(folder_);
+  if (row.text == NotFoundText) {
+    EXPECT_EQ(after, before) << "nothing is made without a settings file";
+    return;
+  }
+  // The locator runs after the backup: the backup is there, the settings file untouched.
+  EXPECT_EQ(after[Settings], before[Settings]);
+  EXPECT_EQ(folder_.Read(Backup), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, RepairRefusalTest,
+    testing::Values(
+        RefusalCase{"SettingsMissing", nullptr, false, 0, NotFoundText},
+        RefusalCase{"SettingsIsAFolder", nullptr, true, 0, NotFoundText},
+        RefusalCase{"WrittenBefore1980", PlainSettings.c_str(), false, In1975, NotFoundText},
+        RefusalCase{"HeaderMissing", "[desktop]\r\nLISTWIDTH=430\r\n", false, 0, HeaderMissingText},
+        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false, 0,
+                    HeaderRepeatedText},
+        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, 0,
+                    EntryMissingText},
+        RefusalCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\nOLDLISTWIDTH=5\r\n", false, 0,
+                    EntryRepeatedText}),
+    RowName<RefusalCase>);
+
+// ---- A backup that cannot be written ---------------------------------------------------------
+
+// Windows also refuses to copy over a read-only or hidden file, but Wine run by root copies over
+// both, so only these two ways of blocking the copy work here.
+enum class Blocker {
+  Directory,         // a folder named Qtv.ini_widthBack: no backup file as far as the tool sees
+  HeldWithoutShare,  // an older backup that another program holds open, sharing nothing
+};
+
+struct BackupCase {
+  const char* name;
+  Blocker blocker;
+  std::string answer;  // to the question
+  std::string verb;    // in the question
+};
+
+class RepairBackupTest : public RepairWineTest, public testing::WithParamInterface<BackupCase> {};
+
+TEST_P(RepairBackupTest, AsksWhetherToGoOnWithoutTheBackup) {
+  const BackupCase& row = GetParam();
+  WriteSettings(PlainSettings);
+  const std::string oldBackup = Cp932("[DESKTOP]\r\nLISTWIDTH=9\r\n");
+  HeldHelper holder;
+  std::string whyNot;
+  switch (row.blocker) {
+    case Blocker::Directory:
+      folder_.MakeDirectory(Backup);
+      break;
+    case Blocker::HeldWithoutShare:
+      folder_.Write(Backup, oldBackup);
+      ASSERT_TRUE(StartFileHolder(&holder, folder_, Backup, "r", "-", &whyNot)) << whyNot;
+      break;
+  }
+  FolderSnapshot before = Snapshot(folder_);
+  bool goOn = row.answer == "yes";
+  ProgramRun run = RunRepair(
+      goOn ? std::vector<std::string>{row.answer, "ok"} : std::vector<std::string>{row.answer},
+      "450");
+  if (goOn) {
+    ExpectRun(run, {BackupQuestion(row.verb), SuccessBox()}, 0);
+    EXPECT_EQ(folder_.Read(Settings), RepairedPlainSettings(450));
+    FolderSnapshot after = Snapshot(folder_);
+    EXPECT_EQ(after[Backup], before[Backup]) << "the failed copy changed the old backup";
+  } else {
+    ExpectRun(run, {BackupQuestion(row.verb)}, 0);
+    EXPECT_EQ(Snapshot(folder_), before) << "the run went on after No";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocked, RepairBackupTest,
+    testing::Values(BackupCase{"FolderAnsweredYes", Blocker::Directory, "yes", "作成"},
+                    BackupCase{"FolderAnsweredNo", Blocker::Directory, "no", "作成"},
+                    BackupCase{"FolderAnsweredWithEnter", Blocker::Directory, "enter", "作成"},
+                    BackupCase{"HeldAnsweredYes", Blocker::HeldWithoutShare, "yes", "更新"},
+                    BackupCase{"HeldAnsweredWithEnter", Blocker::HeldWithoutShare, "enter",
+                               "更新"}),
+    RowName<BackupCase>);
+
+// ---- Attributes of the settings file ---------------------------------------------------------
+
+std::string AttributeName(const testing::TestParamInfo<uint32_t>& row) {
+  std::string name;
+  name += (row.param & ReadOnly) != 0 ? "ReadOnly" : "";
+  name += (row.param & Hidden) != 0 ? "Hidden" : "";
+  name += (row.param & System) != 0 ? "System" : "";
+  return name;
+}
+
+class RepairAttributeTest : public RepairWineTest, public testing::WithParamInterface<uint32_t> {};
+
+TEST_P(RepairAttributeTest, ClearsReadOnlyHiddenAndSystemBeforeTheCopy) {
+  std::string original = WriteSettings(PlainSettings);
+  ASSERT_TRUE(SetWindowsAttributes(folder_, Settings, GetParam()));
+  ASSERT_EQ(BlockingAttributesOf(Settings), GetParam()) << "Wine did not keep the attributes";
+  ProgramRun run = RunRepair({"ok"}, "450");
+  ExpectRun(run, {SuccessBox()}, 0);
+  EXPECT_EQ(folder_.Read(Settings), RepairedPlainSettings(450));
+  EXPECT_EQ(BlockingAttributesOf(Settings), 0u);
+  EXPECT_EQ(folder_.Read(Backup), original);
+  // The copy takes the attributes along: made before the change, it would keep them.
+  EXPECT_EQ(BlockingAttributesOf(Backup), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Set, RepairAttributeTest,
+                         testing::Values(ReadOnly, Hidden, System, ReadOnly | Hidden | System),
+                         AttributeName);
+
+// ---- The settings file held open by another program ------------------------------------------
+
+enum class Outcome {
+  Repaired,          // the success box
+  Stopped,           // No to the backup question, and nothing more
+  SharingViolation,  // the I/O failure report with the number 32
+};
+
+struct SharingCase {
+  const char* name;
+  const char* access;  // the other program's access: r, w
+  const char* share;   // and what it shares: r, w, or "-" for nothing
+  bool copyFails;      // the backup copy cannot read the file: the question comes first
+  std::string answer;  // to the question
+  Outcome outcome;
+};
+
+class RepairSharingTest : public RepairWineTest, public testing::WithParamInterface<SharingCase> {};
+
+TEST_P(RepairSharingTest, ReadsAndWritesOnlyBesideReaders) {
+  const SharingCase& row = GetParam();
+  std::string original = WriteSettings(PlainSettings);
+  HeldHelper holder;
+  std::string whyNot;
+  ASSERT_TRUE(StartFileHolder(&holder, folder_, Settings, row.access, row.share, &whyNot))
+      << whyNot;
+  FolderSnapshot before = Snapshot(folder_);
+  std::vector<std::string> actions;
+  if (row.copyFails) {
+    actions.push_back(row.answer);
+  }
+  if (row.outcome != Outcome::Stopped) {
+    actions.push_back("ok");
+  }
+  ProgramRun run = RunRepair(actions, "450");
+  SCOPED_TRACE("box_reader report:\n" + run.report);
+  EXPECT_TRUE(run.problems.empty());
+  EXPECT_TRUE(run.ended);
+  ASSERT_EQ(run.boxes.size(), actions.size());
+  if (row.copyFails) {
+    ExpectBox(run.boxes.front(), BackupQuestion("作成"));
+  }
+  switch (row.outcome) {
+    case Outcome::Repaired:
+      ExpectBox(run.boxes.back(), SuccessBox());
+      EXPECT_EQ(run.exitCode, 0u);
+      EXPECT_EQ(folder_.Read(Settings), RepairedPlainSettings(450));
+      break;
+    case Outcome::Stopped:
+      EXPECT_EQ(run.exitCode, 0u);
+      EXPECT_EQ(Snapshot(folder_), before);
+      break;
+    case Outcome::SharingViolation:
+      ExpectRuntimeErrorReport(run.boxes.back(), 32, folder_.PathOf(program_));
+      EXPECT_EQ(run.exitCode, 32u);
+      EXPECT_EQ(Snapshot(folder_)[Settings], before[Settings]) << "the settings file was touched";
+      break;
+  }
+  if (row.copyFails) {
+    EXPECT_FALSE(folder_.Exists(Backup));
+  } else {
+    EXPECT_EQ(folder_.Read(Backup), original);
+  }
+}
+
+// Wine's file copy reads its source sharing reading and writing, so a writer that shares
+// reading lets the backup through and only the tool's own read, which shares reading alone, is
+// refused.
+INSTANTIATE_TEST_SUITE_P(OtherProgram, RepairSharingTest,
+                         testing::Values(SharingCase{"ReaderSharingAll", "r", "rw", false, "",
+                                                     Outcome::Repaired},
+                                         SharingCase{"ReaderSharingReadRefusesTheWrite", "r", "r",
+                                                     false, "", Outcome::SharingViolation},
+                                         SharingCase{"WriterSharingReadRefusesTheRead", "w", "r",
+                                                     false, "", Outcome::SharingViolation},
+                                         SharingCase{"ReaderSharingNothingAnsweredYes", "r", "-",
+                                                     true, "yes", Outcome::SharingViolation},
+                                         SharingCase{"WriterSharingNothingAnsweredYes", "w", "-",
+                                                     true, "yes", Outcome::SharingViolation},
+                                         SharingCase{"WriterSharingNothingAnsweredNo", "w", "-",
+                                                     true, "no", Outcome::Stopped}),
+                         RowName<SharingCase>);
+
+// The open for reading and the open for writing are two failure sites, each with its own place,
+// and a site is fixed: the same failure again reports the same place.
+TEST_F(RepairWineTest, ReadAndWriteFailuresReportTheirOwnSites) {
+  WriteSettings(PlainSettings);
+  std::string whyNot;
+  uint32_t readSite = 0;
+  {
+    HeldHelper writer;
+    ASSERT_TRUE(StartFileHolder(&writer, folder_, Settings, "w", "r", &whyNot)) << whyNot;
+    ProgramRun run = RunRepair({"ok"}, "450");
+    ASSERT_EQ(run.boxes.size(), 1u) << run.report;
+    readSite = ExpectRuntimeErrorReport(run.boxes[0], 32, folder_.PathOf(program_));
+  }
+  HeldHelper reader;
+  ASSERT_TRUE(StartFileHolder(&reader, folder_, Settings, "r", "r", &whyNot)) << whyNot;
+  ProgramRun run = RunRepair({"ok"}, "450");
+  ASSERT_EQ(run.boxes.size(), 1u) << run.report;
+  uint32_t writeSite = ExpectRuntimeErrorReport(run.boxes[0], 32, folder_.PathOf(program_));
+  EXPECT_NE(readSite, writeSite);
+  run = RunRepair({"ok"}, "450");
+  ASSERT_EQ(run.boxes.size(), 1u) << run.report;
+  EXPECT_EQ(ExpectRuntimeErrorReport(run.boxes[0], 32, folder_.PathOf(program_)), writeSite);
+}
+
+// ---- The version record ----------------------------------------------------------------------
+
+TEST_F(RepairWineTest, VersionRecordAsWindowsReadsIt) {
+  std::vector<std::pair<std::string, std::string>> expected = {
+      {"fixed-file", "1.20.0.34"},
+      {"fixed-product", "1.20.0.0"},
+      {"translation", "0411 03A4"},
+      {"string.Comments", "スレッド・ペインの幅を変更します。 (Mirvel 用)"},
+      {"string.FileDescription", "Panefix"},
+      {"string.FileVersion", "1.20.0.34"},
+      {"string.InternalName", "Panefix"},
+      {"string.OriginalFilename", "Panefix.exe"},
+      {"string.ProductName", "Mirvel スレ幅修復ツール"},
+      {"string.ProductVersion", "1.20"},
+      {"string.Usage", "Panefix.exe [ピクセル数]"},
+      {"icon-group", "A1"},
+      {"icon-image", "32x32 colours=16 bits=4"},
+      {"icon-image", "16x16 colours=16 bits=4"},
+  };
+  EXPECT_EQ(ReadVersionRecord(folder_.PathOf(program_)), expected);
+}
+
+}  // namespace
+}  // namespace winetest
