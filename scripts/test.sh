@@ -29,5 +29,8 @@ bash tests/package/check_package.sh build/windows-x86/Panefix-*-win32.zip
 echo "== Tests with sanitizers (unit and native end to end)"
 ctest --preset native-asan -L 'unit|native' -j "$jobs"
 
+echo "== Fuzzing, 30 seconds a target"
+scripts/fuzz.sh 30
+
 echo "== All tests"
 ctest --preset native
