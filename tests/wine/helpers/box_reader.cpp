@@ -1,6 +1,6 @@
 // box_reader: starts a program and plays the user in front of its message boxes.
 //
-//   box_reader.exe [--timeout MS] FOLDER COMMAND-LINE-HEX [ACTION...]
+//   box_reader.exe [--timeout MS] [--pictures PREFIX] FOLDER COMMAND-LINE-HEX [ACTION...]
 //
 // FOLDER becomes the program's current directory. COMMAND-LINE-HEX is the program's command line
 // as hexadecimal bytes (code page 932), passed unchanged to CreateProcessA. Each ACTION answers
@@ -13,6 +13,10 @@
 // unexpected and answered with Enter. Last comes the program's exit code. The report is UTF-8,
 // one "key=value" per line; "box=N" opens the record of the N-th box. In values, backslash, CR,
 // LF and other control characters are escaped as \\, \r, \n and \xHH.
+//
+// With --pictures, each box is also saved, before it is answered, as it stands on the screen with
+// its frame and caption: a 24-bit BMP named PREFIX, the box's number and ".bmp", reported as
+// "picture=PATH".
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -33,6 +37,8 @@ constexpr DWORD IconPaintTimeoutMs = 2000;
 constexpr int MaxUnexpectedBoxes = 3;
 constexpr int BoxTextId = 0xFFFF;  // the static control that holds a message box's text
 constexpr UINT BoxQueryTimeoutMs = 2000;
+constexpr DWORD PictureSettleMs = 100;    // a box is painted once two pictures this far apart agree
+constexpr DWORD PictureTimeoutMs = 3000;  // the longest wait for that
 
 struct ButtonName {
   int id;
@@ -44,6 +50,7 @@ constexpr ButtonName ButtonNames[] = {
     {IDNO, "no"},       {IDTRYAGAIN, "tryagain"}, {IDCONTINUE, "continue"}};
 
 DWORD TimeoutMs = DefaultTimeoutMs;
+std::string PicturePrefix;  // empty: no pictures
 
 void Print(const std::string& key, const std::string& value) {
   std::fputs((key + "=" + value + "\n").c_str(), stdout);
@@ -190,19 +197,14 @@ struct Colours {
   int blue = 0;
 };
 
-// Counts the strongly coloured pixels of the control as it stands on the screen. The icon handle
-// of another process cannot be read back, but its picture can: the stop sign is red, the warning
-// sign yellow, the information and question signs blue.
-Colours CountScreenColours(HWND control) {
-  Colours colours;
-  RECT rect;
-  if (!GetWindowRect(control, &rect)) {
-    return colours;
-  }
+// The pixels of a rectangle of the screen as it stands, top row first, each 0x00RRGGBB. Returns
+// false for an empty rectangle or a failed copy.
+bool CaptureScreen(const RECT& rect, std::vector<uint32_t>* pixels) {
   int width = rect.right - rect.left;
   int height = rect.bottom - rect.top;
+  pixels->clear();
   if (width <= 0 || height <= 0) {
-    return colours;
+    return false;
   }
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
@@ -215,28 +217,45 @@ Colours CountScreenColours(HWND control) {
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool copied = false;
   if (bitmap != nullptr) {
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    const auto* pixels = static_cast<const uint32_t*>(bits);
-    for (int i = 0; i < width * height; ++i) {
-      uint32_t pixel = pixels[i];
-      uint32_t r = (pixel >> 16) & 0xFF;
-      uint32_t g = (pixel >> 8) & 0xFF;
-      uint32_t b = pixel & 0xFF;
-      if (r >= 160 && g <= 100 && b <= 100) {
-        ++colours.red;
-      } else if (r >= 180 && g >= 150 && b <= 110) {
-        ++colours.yellow;
-      } else if (b >= 150 && r <= 110) {
-        ++colours.blue;
-      }
+    copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != 0;
+    GdiFlush();
+    const auto* first = static_cast<const uint32_t*>(bits);
+    if (copied) {
+      pixels->assign(first, first + static_cast<size_t>(width) * static_cast<size_t>(height));
     }
     SelectObject(memory, old);
     DeleteObject(bitmap);
   }
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+  return copied;
+}
+
+// Counts the strongly coloured pixels of the control as it stands on the screen. The icon handle
+// of another process cannot be read back, but its picture can: the stop sign is red, the warning
+// sign yellow, the information and question signs blue.
+Colours CountScreenColours(HWND control) {
+  Colours colours;
+  RECT rect;
+  std::vector<uint32_t> pixels;
+  if (!GetWindowRect(control, &rect) || !CaptureScreen(rect, &pixels)) {
+    return colours;
+  }
+  for (uint32_t pixel : pixels) {
+    uint32_t r = (pixel >> 16) & 0xFF;
+    uint32_t g = (pixel >> 8) & 0xFF;
+    uint32_t b = pixel & 0xFF;
+    if (r >= 160 && g <= 100 && b <= 100) {
+      ++colours.red;
+    } else if (r >= 180 && g >= 150 && b <= 110) {
+      ++colours.yellow;
+    } else if (b >= 150 && r <= 110) {
+      ++colours.blue;
+    }
+  }
   return colours;
 }
 
@@ -381,9 +400,82 @@ void WaitUntilClosed(HWND box) {
   }
 }
 
+void PutLittleEndian(std::string* out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) {
+    out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  }
+}
+
+// Writes the pixels (top row first, 0x00RRGGBB) as an uncompressed 24-bit BMP.
+bool WriteBmp(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels) {
+  constexpr uint32_t HeadersSize = 14 + 40;
+  uint32_t rowSize = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+  uint32_t imageSize = rowSize * static_cast<uint32_t>(height);
+  std::string bmp = "BM";
+  PutLittleEndian(&bmp, HeadersSize + imageSize, 4);
+  PutLittleEndian(&bmp, 0, 4);
+  PutLittleEndian(&bmp, HeadersSize, 4);
+  PutLittleEndian(&bmp, 40, 4);  // BITMAPINFOHEADER
+  PutLittleEndian(&bmp, static_cast<uint32_t>(width), 4);
+  PutLittleEndian(&bmp, static_cast<uint32_t>(height), 4);  // positive: bottom row first
+  PutLittleEndian(&bmp, 1, 2);
+  PutLittleEndian(&bmp, 24, 2);
+  PutLittleEndian(&bmp, BI_RGB, 4);
+  PutLittleEndian(&bmp, imageSize, 4);
+  PutLittleEndian(&bmp, 2835, 4);  // 72 dots per inch
+  PutLittleEndian(&bmp, 2835, 4);
+  PutLittleEndian(&bmp, 0, 4);
+  PutLittleEndian(&bmp, 0, 4);
+  for (int y = height - 1; y >= 0; --y) {
+    const uint32_t* source = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+    std::string row;
+    for (int x = 0; x < width; ++x) {
+      PutLittleEndian(&row, source[x], 3);
+    }
+    row.resize(rowSize, '\0');
+    bmp += row;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  bool written = std::fwrite(bmp.data(), 1, bmp.size(), file) == bmp.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// Saves the box as it stands on the screen, frame and caption included, once it has painted
+// itself: two pictures taken a moment apart must agree.
+void SaveBoxPicture(int number, HWND box) {
+  std::string path = PicturePrefix + std::to_string(number) + ".bmp";
+  RECT rect = {};
+  std::vector<uint32_t> pixels;
+  bool settled = false;
+  DWORD start = GetTickCount();
+  while (!settled && GetTickCount() - start <= PictureTimeoutMs) {
+    Sleep(PictureSettleMs);
+    RECT now = {};
+    std::vector<uint32_t> latest;
+    if (!GetWindowRect(box, &now) || !CaptureScreen(now, &latest)) {
+      break;
+    }
+    settled = EqualRect(&now, &rect) && latest == pixels;
+    rect = now;
+    pixels.swap(latest);
+  }
+  if (!settled) {
+    Print("error", "box " + std::to_string(number) + " did not settle for its picture");
+  }
+  if (pixels.empty() || !WriteBmp(path, rect.right - rect.left, rect.bottom - rect.top, pixels)) {
+    Print("error", "cannot save the picture " + Escape(path));
+    return;
+  }
+  Print("picture", Escape(path));
+}
+
 int Usage() {
   std::fputs(
-      "usage: box_reader.exe [--timeout MS] FOLDER COMMAND-LINE-HEX [ok|yes|no|cancel|enter]...\n",
+      "usage: box_reader.exe [--timeout MS] [--pictures PREFIX] FOLDER COMMAND-LINE-HEX "
+      "[ok|yes|no|cancel|enter]...\n",
       stderr);
   return 2;
 }
@@ -393,8 +485,14 @@ int Usage() {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   int next = 1;
-  if (next + 1 < argc && std::strcmp(argv[next], "--timeout") == 0) {
-    TimeoutMs = static_cast<DWORD>(std::strtoul(argv[next + 1], nullptr, 10));
+  for (;;) {
+    if (next + 1 < argc && std::strcmp(argv[next], "--timeout") == 0) {
+      TimeoutMs = static_cast<DWORD>(std::strtoul(argv[next + 1], nullptr, 10));
+    } else if (next + 1 < argc && std::strcmp(argv[next], "--pictures") == 0) {
+      PicturePrefix = argv[next + 1];
+    } else {
+      break;
+    }
     next += 2;
   }
   if (argc - next < 2) {
@@ -436,6 +534,9 @@ int main(int argc, char** argv) {
       break;
     }
     ReportBox(++number, box, true);
+    if (!PicturePrefix.empty()) {
+      SaveBoxPicture(number, box);
+    }
     Answer(box, action);
     WaitUntilClosed(box);
   }
@@ -455,6 +556,9 @@ int main(int argc, char** argv) {
     }
     ++unexpected;
     ReportBox(++number, box, false);
+    if (!PicturePrefix.empty()) {
+      SaveBoxPicture(number, box);
+    }
     Answer(box, "enter");
     WaitUntilClosed(box);
   }
