@@ -162,7 +162,8 @@ std::string WithPlainLineBreaks(const char* text) {
 // are.
 std::string Utf8FromCp932(std::string input) {
   iconv_t converter = iconv_open("UTF-8", "CP932");
-  if (converter == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {  // NOLINT(performance-no-int-to-ptr)
+  if (converter ==
+      reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {  // NOLINT(performance-no-int-to-ptr)
     return input;
   }
   std::string output;
@@ -575,7 +576,8 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
 
 // Supports the two uses the programs make: reading an existing file, and writing a file created
 // afresh. Share modes have no counterpart on POSIX and are not enforced: other processes may
-// open the file in any way meanwhile. Like Windows, it refuses to open a directory.
+// open the file in any way meanwhile. Like Windows, it refuses to open a directory; it also
+// refuses to read a device.
 FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
                         uint32_t flags) {
   static_cast<void>(shareMode);
@@ -599,7 +601,11 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     CloseDescriptor(descriptor);
     return InvalidFileHandle;
   }
-  if (S_ISDIR(status.st_mode)) {
+  // A settings file reached through a link to a device is no settings file: a device such as
+  // /dev/zero has no end, and reading it as one endless line would exhaust memory first.
+  bool deviceToRead =
+      access == GENERIC_READ_ACCESS && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode));
+  if (S_ISDIR(status.st_mode) || deviceToRead) {
     CloseDescriptor(descriptor);
     FailWith(ERROR_ACCESS_DENIED_CODE);
     return InvalidFileHandle;

@@ -227,4 +227,18 @@ TEST(ViewerNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
   EXPECT_EQ(sites[0], sites[1]);
 }
 
+TEST(ViewerNativeTest, DeviceAsSettingsFileIsRefusedNotReadForever) {
+  // A device has no end: reading one as a single endless line would exhaust memory first.
+  for (const char* device : {"/dev/zero", "/dev/null"}) {
+    SCOPED_TRACE(device);
+    ScratchFolder folder;
+    ASSERT_EQ(0, symlink(device, (folder / "Qtv.ini").c_str()));
+    ChildResult result = RunViewer(folder);
+    EXPECT_EQ(5, result.exitCode);
+    EXPECT_EQ("", result.out);
+    EXPECT_TRUE(std::regex_match(result.err, std::regex("Error\nRuntime error   5 at [0-9A-F]{8}\n")))
+        << result.err;
+  }
+}
+
 }  // namespace
