@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "arguments.h"
 #include "platform_double.h"
 
@@ -33,17 +34,6 @@ const char LargestNegative[] = "2147483648";  // its magnitude
 const char TooManyMark[] = "多すぎ";
 const char FormatMark[] = "形式";
 const char RangeMark[] = "範囲外";
-
-[[noreturn]] void Violated(const char* property) {
-  std::fprintf(stderr, "broken: %s\n", property);
-  __builtin_trap();
-}
-
-void Require(bool holds, const char* property) {
-  if (!holds) {
-    Violated(property);
-  }
-}
 
 bool IsBlankByte(unsigned char byte) { return byte >= 0x01 && byte <= 0x20; }
 

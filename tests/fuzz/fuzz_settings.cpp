@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "platform_double.h"
 #include "runtime_error.h"
 #include "settings_file.h"
@@ -35,17 +36,6 @@ const char KeyText[] = "LISTWIDTH=";
 const char RepairedLine[] = "LISTWIDTH=450";
 // The part that the two "found more than once" messages share, and the others lack.
 const char RepeatedMark[] = "複数";
-
-[[noreturn]] void Violated(const char* property) {
-  std::fprintf(stderr, "broken: %s\n", property);
-  __builtin_trap();
-}
-
-void Require(bool holds, const char* property) {
-  if (!holds) {
-    Violated(property);
-  }
-}
 
 // What a load must give, worked out on the whole file at once, without a buffer.
 struct Expected {
