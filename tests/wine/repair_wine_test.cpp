@@ -107,12 +107,6 @@ class RepairWineTest : public WineTest {
   std::string program_;
 };
 
-// Names each instance of a table-driven test after its row.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return row.param.name;
-}
-
 // ---- A successful repair ---------------------------------------------------------------------
 
 struct RepairCase {

@@ -70,12 +70,6 @@ class ViewerWineTest : public WineTest {
   std::string program_;
 };
 
-// Names each instance of a table-driven test after its row.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return row.param.name;
-}
-
 // ---- The result box --------------------------------------------------------------------------
 
 struct ResultCase {

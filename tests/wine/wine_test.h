@@ -51,4 +51,10 @@ uint32_t ImageSize(const std::string& programPath);
 uint32_t ExpectRuntimeErrorReport(const SeenBox& box, uint32_t number,
                                   const std::string& programPath);
 
+// Names each instance of a table-driven test after its row.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
+
 }  // namespace winetest
