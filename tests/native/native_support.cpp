@@ -147,19 +147,18 @@ std::string Cp932(const std::string& utf8) {
   return output;
 }
 
-ChildResult RunInChild(const std::function<int()>& body, const std::string& input) {
-  ScratchFolder capture;
-  WriteBytes(capture / "in", input);
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
-    Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
-    Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
-    int code = body();
-    std::fflush(nullptr);
-    _exit(code);
-  }
+namespace {
+
+// In a child: standard input from the capture folder's "in", output and errors to its "out"
+// and "err".
+void RedirectToCapture(const ScratchFolder& capture) {
+  Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
+  Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
+  Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+// In the parent: waits for the child and collects its exit code and what it wrote.
+ChildResult CollectChild(pid_t pid, const ScratchFolder& capture) {
   ChildResult result;
   if (pid < 0) {
     ADD_FAILURE() << "fork failed: " << std::strerror(errno);
@@ -169,6 +168,22 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
   result.out = ReadBytes(capture / "out");
   result.err = ReadBytes(capture / "err");
   return result;
+}
+
+}  // namespace
+
+ChildResult RunInChild(const std::function<int()>& body, const std::string& input) {
+  ScratchFolder capture;
+  WriteBytes(capture / "in", input);
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    RedirectToCapture(capture);
+    int code = body();
+    std::fflush(nullptr);
+    _exit(code);
+  }
+  return CollectChild(pid, capture);
 }
 
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
@@ -187,9 +202,7 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
     if (chdir(folder.c_str()) != 0) {
       _exit(ExecFailedCode);
     }
-    Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
-    Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
-    Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+    RedirectToCapture(capture);
     if (options.fileSizeLimit >= 0) {
       // An ignored signal stays ignored across exec, so SIGXFSZ does not end the program.
       signal(SIGXFSZ, SIG_IGN);
@@ -202,15 +215,7 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
     execv(program.c_str(), words.data());
     _exit(ExecFailedCode);
   }
-  ChildResult result;
-  if (pid < 0) {
-    ADD_FAILURE() << "fork failed: " << std::strerror(errno);
-    return result;
-  }
-  result.exitCode = WaitFor(pid);
-  result.out = ReadBytes(capture / "out");
-  result.err = ReadBytes(capture / "err");
-  return result;
+  return CollectChild(pid, capture);
 }
 
 ScopedVariable::ScopedVariable(const char* name, const char* value) : name_(name) {
