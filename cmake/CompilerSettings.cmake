@@ -25,8 +25,12 @@ if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 
-# The native programs carry the C++ runtime inside as well: loading the shared libstdc++ at every
-# start takes longer than repairing a whole settings file.
-if(NOT WIN32 AND NOT PANEFIX_SANITIZE AND NOT PANEFIX_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  add_link_options(-static-libstdc++ -static-libgcc)
-endif()
+# The native programs carry their whole runtime inside as well, as position-independent static
+# executables: loading shared libraries at every start takes longer than repairing a whole
+# settings file. The sanitizer and fuzzing runtimes need shared linking, so those builds keep it.
+function(link_program_runtime target)
+  if(NOT WIN32 AND NOT PANEFIX_SANITIZE AND NOT PANEFIX_FUZZ
+     AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_link_options(${target} PRIVATE -static-pie)
+  endif()
+endfunction()

@@ -5,20 +5,21 @@
 // for as a process of the same user running Qtv.exe; file handles are file descriptors, and
 // error codes are Win32 codes derived from errno.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "cp932_text.h"
 #include "platform.h"
 
 namespace {
@@ -53,7 +54,6 @@ constexpr int TmYearBase = 1900;
 constexpr size_t CopyBufferSize = size_t{16} * 1024;
 // The name a copy is written under until it is complete: the destination's, with this suffix.
 const char CopyTemporarySuffix[] = ".copy-XXXXXX";
-constexpr size_t ConversionChunkSize = 256;
 // An answer to the Yes/No question longer than this is no yes anyway.
 constexpr size_t MaxAnswerLength = 16;
 // How much of a process's command line is read to find its program name.
@@ -69,11 +69,12 @@ constexpr uint32_t ExitCodeMask = 0xFF;
 const char HostWindowClassName[] = "TOstrelForm";
 const char HostProgramName[] = "Qtv.exe";
 const char ProcessDirectory[] = "/proc";
-const char ReplacementCharacter[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 const char YesNoPrompt[] = " [y/N] ";
 
 thread_local uint32_t LastError = 0;
 std::string CommandLine;
+// Plain files opened by CreateForWriting and not yet closed.
+std::vector<int> RewrittenFiles;
 
 // ---- Errors -----------------------------------------------------------------------------------
 
@@ -155,35 +156,6 @@ std::string WithPlainLineBreaks(const char* text) {
     }
   }
   return result;
-}
-
-// Code page 932 bytes as UTF-8. A byte that does not begin a convertible character is shown as
-// U+FFFD, and conversion goes on with the next byte. Without a converter the bytes pass as they
-// are.
-std::string Utf8FromCp932(std::string input) {
-  iconv_t converter = iconv_open("UTF-8", "CP932");
-  if (converter ==
-      reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {  // NOLINT(performance-no-int-to-ptr)
-    return input;
-  }
-  std::string output;
-  char* in = input.data();
-  size_t inLeft = input.size();
-  while (inLeft > 0) {
-    char chunk[ConversionChunkSize];
-    char* out = chunk;
-    size_t outLeft = sizeof chunk;
-    size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-    output.append(chunk, sizeof chunk - outLeft);
-    if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-      // An invalid sequence, or a lead byte with nothing after it.
-      output += ReplacementCharacter;
-      ++in;
-      --inLeft;
-    }
-  }
-  iconv_close(converter);
-  return output;
 }
 
 // The caption on a line of its own, then the text, in UTF-8 with LF line breaks.
@@ -310,13 +282,34 @@ time_t UnixSecondsFromFileTime(FileTime time) {
 // Opens name for writing as CREATE_ALWAYS does. Windows refuses an existing file with the
 // read-only attribute, without cutting it; the owner's write bit stands for that attribute here
 // (the superuser could write anyway).
+//
+// An existing file is cut to what has been written when it is closed (EndRewrittenFile), not
+// when it is opened: the new bytes go over the file's own blocks, which takes a fraction of the
+// time that freeing them and allocating them afresh takes, and on most file systems a rewrite no
+// longer than the file needs no free space. Until the close, bytes of the old content may follow
+// the new ones, as they stay after a write that fails midway.
 int CreateForWriting(const char* name) {
   struct stat status {};
   if (stat(name, &status) == 0 && IsReadOnly(status)) {
     errno = EACCES;
     return -1;
   }
-  return open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFileMode);
+  return open(name, O_WRONLY | O_CREAT | O_CLOEXEC, NewFileMode);
+}
+
+// Cuts a plain file opened by CreateForWriting where the writing stopped. Any other descriptor
+// is left as it is. Returns false with the last error set.
+bool EndRewrittenFile(int descriptor) {
+  auto found = std::find(RewrittenFiles.begin(), RewrittenFiles.end(), descriptor);
+  if (found == RewrittenFiles.end()) {
+    return true;
+  }
+  RewrittenFiles.erase(found);
+  off_t end = lseek(descriptor, 0, SEEK_CUR);
+  if (end < 0 || ftruncate(descriptor, end) != 0) {
+    return FailWithErrno();
+  }
+  return true;
 }
 
 // Whether a copy may go to name: not when it is the source itself, a read-only file (CopyFileA
@@ -453,6 +446,9 @@ std::string CommandLineFromArguments(int argc, const char* const* argv) {
 }
 
 }  // namespace
+
+// The executable's ELF header, placed by the linker.
+extern "C" const char __ehdr_start[];  // NOLINT(bugprone-reserved-identifier)
 
 // ---- Operations -------------------------------------------------------------------------------
 
@@ -610,6 +606,9 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     FailWith(ERROR_ACCESS_DENIED_CODE);
     return InvalidFileHandle;
   }
+  if (access == GENERIC_WRITE_ACCESS && S_ISREG(status.st_mode)) {
+    RewrittenFiles.push_back(descriptor);
+  }
   return descriptor;
 }
 
@@ -654,10 +653,11 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
 }
 
 bool OsCloseHandle(FileHandle handle) {
+  bool ended = EndRewrittenFile(Descriptor(handle));
   if (!CloseDescriptor(Descriptor(handle))) {
     return FailWithErrno();
   }
-  return true;
+  return ended;
 }
 
 uint32_t OsGetLastError() { return LastError; }
@@ -670,14 +670,11 @@ const char* OsGetCommandLine() { return CommandLine.c_str(); }
   _exit(static_cast<int>(exitCode & ExitCodeMask));
 }
 
-// The offset from the load address of the executable or library that holds the address.
+// The offset from the load address of the executable. All of the programs' code is linked into
+// the executable itself, whose ELF header the linker places at that address.
 uint32_t OsImageOffset(const void* codeAddress) {
-  Dl_info info{};
-  if (dladdr(codeAddress, &info) == 0 || info.dli_fbase == nullptr) {
-    return 0;
-  }
   uintptr_t offset =
-      reinterpret_cast<uintptr_t>(codeAddress) - reinterpret_cast<uintptr_t>(info.dli_fbase);
+      reinterpret_cast<uintptr_t>(codeAddress) - reinterpret_cast<uintptr_t>(__ehdr_start);
   return static_cast<uint32_t>(offset);
 }
 

@@ -13,6 +13,7 @@ sed 's/ -fexec-charset=CP932//g' "$build/compile_commands.json" > "$tidy_db/comp
 
 sources=(common/common_helpers.cpp common/runtime_error.cpp common/settings_file.cpp
          common/settings_lines.cpp common/width_locator.cpp common/platform_posix.cpp
+         common/cp932/cp932_text.cpp common/cp932/make_cp932_table.cpp
          viewer/viewer_run.cpp viewer/viewer_main.cpp
          repair/arguments.cpp repair/preparation.cpp repair/repair_run.cpp repair/repair_main.cpp)
 clang-tidy --quiet -p "$tidy_db" "${sources[@]}"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "native_support.h"
 #include "platform.h"
@@ -211,17 +212,52 @@ TEST(FileAccessTest, CreatesAFileAfresh) {
   EXPECT_EQ(0644u, ModeOf(path));
 }
 
-TEST(FileAccessTest, CreatingCutsAnExistingFileAndKeepsItsMode) {
+struct RewriteCase {
+  const char* what;
+  std::string before;
+  std::vector<std::string> writes;
+};
+
+TEST(FileAccessTest, CreatingAnExistingFileLeavesJustTheNewBytesInTheSameFile) {
+  const RewriteCase cases[] = {
+      {"shorter", std::string(1000, 'o'), {"ab"}},
+      {"as long", "LISTWIDTH=100\r\n", {"LISTWIDTH=", "430\r\n"}},
+      {"longer", "old", {std::string(300, 'n'), std::string(300, 'm')}},
+      {"nothing written", "old", {}},
+      {"empty before", "", {"new"}},
+  };
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
-  MakeFile(path, 0640, std::string(1000, 'o'));
-  FileHandle handle = CreateForWriting(path);
+  for (const RewriteCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    MakeFile(path, 0640, row.before);
+    struct stat before {};
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    FileHandle handle = CreateForWriting(path);
+    ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+    std::string expected;
+    for (const std::string& piece : row.writes) {
+      uint32_t written = 0;
+      EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
+      EXPECT_EQ(piece.size(), written);
+      expected += piece;
+    }
+    EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+    EXPECT_EQ(expected, ReadBytes(path));
+    struct stat after {};
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino) << "not the same file";
+    EXPECT_EQ(0640u, after.st_mode & 07777);
+  }
+}
+
+TEST(FileAccessTest, CreatingADeviceWritesToIt) {
+  FileHandle handle = CreateForWriting("/dev/null");
   ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
   uint32_t written = 0;
-  EXPECT_TRUE(OsWriteFile(handle, "ab", 2, &written));
-  EXPECT_TRUE(OsCloseHandle(handle));
-  EXPECT_EQ("ab", ReadBytes(path));
-  EXPECT_EQ(0640u, ModeOf(path));
+  EXPECT_TRUE(OsWriteFile(handle, "gone", 4, &written));
+  EXPECT_EQ(4u, written);
+  EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
 }
 
 TEST(FileAccessTest, CreatingRefusesAReadOnlyFileAndLeavesItWhole) {
