@@ -279,6 +279,19 @@ time_t UnixSecondsFromFileTime(FileTime time) {
   return static_cast<time_t>(static_cast<int64_t>(time / TicksPerSecond) - SecondsFrom1601To1970);
 }
 
+// Opens name for reading. Without a writer, opening a named pipe would wait for one, and the
+// program would hang before it could see what it opened; so the open does not wait. Once the
+// descriptor is known to be a plain file, PlainReads gives it ordinary reads again.
+int OpenToRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+// Takes back the O_NONBLOCK of OpenToRead. Returns false with the last error set.
+bool PlainReads(int descriptor) {
+  if (fcntl(descriptor, F_SETFL, 0) != 0) {
+    return FailWithErrno();
+  }
+  return true;
+}
+
 // Opens name for writing as CREATE_ALWAYS does. Windows refuses an existing file with the
 // read-only attribute, without cutting it; the owner's write bit stands for that attribute here
 // (the superuser could write anyway).
@@ -390,7 +403,7 @@ bool CopyFromOpenSource(int source, const char* newName, bool failIfExists) {
   if (!S_ISREG(status.st_mode)) {
     return FailWith(ERROR_ACCESS_DENIED_CODE);
   }
-  if (!CopyMayReplace(newName, status, failIfExists)) {
+  if (!PlainReads(source) || !CopyMayReplace(newName, status, failIfExists)) {
     return false;
   }
   std::string temporary = std::string(newName) + CopyTemporarySuffix;
@@ -561,7 +574,7 @@ bool OsSetFileAttributes(const char* name, uint32_t attributes) {
 }
 
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
-  int source = open(existingName, O_RDONLY | O_CLOEXEC);
+  int source = OpenToRead(existingName);
   if (source < 0) {
     return FailWithErrno();
   }
@@ -573,14 +586,14 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
 // Supports the two uses the programs make: reading an existing file, and writing a file created
 // afresh. Share modes have no counterpart on POSIX and are not enforced: other processes may
 // open the file in any way meanwhile. Like Windows, it refuses to open a directory; it also
-// refuses to read a device.
+// refuses to read anything but a plain file.
 FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
                         uint32_t flags) {
   static_cast<void>(shareMode);
   static_cast<void>(flags);
   int descriptor = -1;
   if (access == GENERIC_READ_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
-    descriptor = open(name, O_RDONLY | O_CLOEXEC);
+    descriptor = OpenToRead(name);
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(name);
   } else {
@@ -597,13 +610,17 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     CloseDescriptor(descriptor);
     return InvalidFileHandle;
   }
-  // A settings file reached through a link to a device is no settings file: a device such as
-  // /dev/zero has no end, and reading it as one endless line would exhaust memory first.
-  bool deviceToRead =
-      access == GENERIC_READ_ACCESS && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode));
-  if (S_ISDIR(status.st_mode) || deviceToRead) {
+  // A settings file reached through a link to a device, or a named pipe, is no settings file: a
+  // device such as /dev/zero has no end, and reading it as one endless line would exhaust memory
+  // first; a pipe may never end either.
+  bool otherThanFileToRead = access == GENERIC_READ_ACCESS && !S_ISREG(status.st_mode);
+  if (S_ISDIR(status.st_mode) || otherThanFileToRead) {
     CloseDescriptor(descriptor);
     FailWith(ERROR_ACCESS_DENIED_CODE);
+    return InvalidFileHandle;
+  }
+  if (access == GENERIC_READ_ACCESS && !PlainReads(descriptor)) {
+    CloseDescriptor(descriptor);
     return InvalidFileHandle;
   }
   if (access == GENERIC_WRITE_ACCESS && S_ISREG(status.st_mode)) {

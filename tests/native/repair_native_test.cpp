@@ -410,13 +410,14 @@ TEST(RepairNativeTest, AsksWhetherToGoOnWhenTheBackupCannotBeWritten) {
   }
 }
 
-struct AbsenceCase {
+// What stands in the scratch folder under the settings file's name before a run.
+struct PreparedCase {
   const char* what;
   void (*prepare)(const ScratchFolder& folder);
 };
 
 TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
-  const AbsenceCase cases[] = {
+  const PreparedCase cases[] = {
       {"no file", [](const ScratchFolder&) {}},
       {"a directory of that name",
        [](const ScratchFolder& folder) {
@@ -432,7 +433,7 @@ TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
          native::SetModificationTime(folder / SettingsName, native::UtcSeconds(1979, 6, 1));
        }},
   };
-  for (const AbsenceCase& row : cases) {
+  for (const PreparedCase& row : cases) {
     for (bool withBackup : {false, true}) {
       SCOPED_TRACE(testing::Message() << row.what << (withBackup ? ", old backup" : ""));
       ScratchFolder folder;
@@ -477,6 +478,45 @@ TEST(RepairNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
       if (input[0] == 'y') {
         EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
         EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117))) << err;
+      } else {
+        EXPECT_EQ(0, run.child.exitCode);
+        EXPECT_EQ(question, err);
+      }
+    }
+  }
+}
+
+TEST(RepairNativeTest, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
+  // A device has no end, and a named pipe without a writer would keep the program waiting at the
+  // open: neither the copy nor the read takes one.
+  const PreparedCase cases[] = {
+      {"link to /dev/zero",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, symlink("/dev/zero", (folder / SettingsName).c_str()));
+       }},
+      {"named pipe",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, mkfifo((folder / SettingsName).c_str(), 0644));
+       }},
+  };
+  for (const PreparedCase& row : cases) {
+    for (const char* input : {"y\n", "n\n"}) {
+      SCOPED_TRACE(testing::Message() << row.what << ", answer " << input[0]);
+      ScratchFolder folder;
+      AddNeighbours(folder);
+      row.prepare(folder);
+      RunOptions options;
+      options.input = input;
+      RepairRun run = RunRepair(folder, {}, options);
+      ExpectUntouched(run, SettingsName);
+      EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
+      EXPECT_EQ("", run.child.out);
+      const std::string question = Question(CreateVerb);
+      const std::string& err = run.child.err;
+      ASSERT_EQ(question, err.substr(0, question.size()));
+      if (input[0] == 'y') {
+        EXPECT_EQ(5, run.child.exitCode);
+        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5))) << err;
       } else {
         EXPECT_EQ(0, run.child.exitCode);
         EXPECT_EQ(question, err);
