@@ -399,7 +399,8 @@ bool CopyFromOpenSource(int source, const char* newName, bool failIfExists) {
   if (fstat(source, &status) != 0) {
     return FailWithErrno();
   }
-  // Only a plain file has a definite end; a device such as /dev/zero would never be done.
+  // Only a plain file has a definite end; a device such as /dev/zero, or a pipe, might never be
+  // done.
   if (!S_ISREG(status.st_mode)) {
     return FailWith(ERROR_ACCESS_DENIED_CODE);
   }
