@@ -279,22 +279,43 @@ time_t UnixSecondsFromFileTime(FileTime time) {
   return static_cast<time_t>(static_cast<int64_t>(time / TicksPerSecond) - SecondsFrom1601To1970);
 }
 
-// Opens name for reading. Without a writer, opening a named pipe would wait for one, and the
-// program would hang before it could see what it opened; so the open does not wait. Once the
-// descriptor is known to be a plain file, PlainReads gives it ordinary reads again.
-int OpenToRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
-
-// Takes back the O_NONBLOCK of OpenToRead. Returns false with the last error set.
-bool PlainReads(int descriptor) {
+// Whether the descriptor opened by OpenPlainFileToRead is a plain file, with its status; a plain
+// file gets ordinary reads back. Returns false with the last error set.
+bool IsPlainFileToRead(int descriptor, struct stat* status) {
+  if (fstat(descriptor, status) != 0) {
+    return FailWithErrno();
+  }
+  if (!S_ISREG(status->st_mode)) {
+    return FailWith(ERROR_ACCESS_DENIED_CODE);
+  }
   if (fcntl(descriptor, F_SETFL, 0) != 0) {
     return FailWithErrno();
   }
   return true;
 }
 
+// Opens name for reading when it is a plain file, and gives its status. Anything else is
+// refused: a device such as /dev/zero has no end, and reading it as one endless line would
+// exhaust memory first; a pipe may never end either. Without a writer, opening a named pipe
+// would wait for one, and the program would hang before it could see what it opened; so the open
+// does not wait. Returns -1 with the last error set.
+int OpenPlainFileToRead(const char* name, struct stat* status) {
+  int descriptor = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) {
+    FailWithErrno();
+    return -1;
+  }
+  if (!IsPlainFileToRead(descriptor, status)) {
+    CloseDescriptor(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
 // Opens name for writing as CREATE_ALWAYS does. Windows refuses an existing file with the
 // read-only attribute, without cutting it; the owner's write bit stands for that attribute here
-// (the superuser could write anyway).
+// (the superuser could write anyway); a directory cannot be opened for writing at all. Returns
+// -1 with the last error set.
 //
 // An existing file is cut to what has been written when it is closed (EndRewrittenFile), not
 // when it is opened: the new bytes go over the file's own blocks, which takes a fraction of the
@@ -304,10 +325,23 @@ bool PlainReads(int descriptor) {
 int CreateForWriting(const char* name) {
   struct stat status {};
   if (stat(name, &status) == 0 && IsReadOnly(status)) {
-    errno = EACCES;
+    FailWith(ERROR_ACCESS_DENIED_CODE);
     return -1;
   }
-  return open(name, O_WRONLY | O_CREAT | O_CLOEXEC, NewFileMode);
+  int descriptor = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, NewFileMode);
+  if (descriptor < 0) {
+    FailWithErrno();
+    return -1;
+  }
+  if (fstat(descriptor, &status) != 0) {
+    FailWithErrno();
+    CloseDescriptor(descriptor);
+    return -1;
+  }
+  if (S_ISREG(status.st_mode)) {
+    RewrittenFiles.push_back(descriptor);
+  }
+  return descriptor;
 }
 
 // Cuts a plain file opened by CreateForWriting where the writing stopped. Any other descriptor
@@ -391,20 +425,13 @@ bool CopyFileProperties(int destination, const struct stat& source) {
   return true;
 }
 
-// The copy, once the source is open. Returns false with the last error set. The bytes go to a
-// temporary file beside the destination, which is renamed over it only once it is complete: a
-// copy that fails midway leaves an older file under the name as it was.
-bool CopyFromOpenSource(int source, const char* newName, bool failIfExists) {
-  struct stat status {};
-  if (fstat(source, &status) != 0) {
-    return FailWithErrno();
-  }
-  // Only a plain file has a definite end; a device such as /dev/zero, or a pipe, might never be
-  // done.
-  if (!S_ISREG(status.st_mode)) {
-    return FailWith(ERROR_ACCESS_DENIED_CODE);
-  }
-  if (!PlainReads(source) || !CopyMayReplace(newName, status, failIfExists)) {
+// The copy, once the source is open as a plain file with the given status. Returns false with
+// the last error set. The bytes go to a temporary file beside the destination, which is renamed
+// over it only once it is complete: a copy that fails midway leaves an older file under the name
+// as it was.
+bool CopyFromOpenSource(int source, const struct stat& status, const char* newName,
+                        bool failIfExists) {
+  if (!CopyMayReplace(newName, status, failIfExists)) {
     return false;
   }
   std::string temporary = std::string(newName) + CopyTemporarySuffix;
@@ -575,11 +602,12 @@ bool OsSetFileAttributes(const char* name, uint32_t attributes) {
 }
 
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
-  int source = OpenToRead(existingName);
+  struct stat status {};
+  int source = OpenPlainFileToRead(existingName, &status);
   if (source < 0) {
-    return FailWithErrno();
+    return false;
   }
-  bool copied = CopyFromOpenSource(source, newName, failIfExists);
+  bool copied = CopyFromOpenSource(source, status, newName, failIfExists);
   CloseDescriptor(source);
   return copied;
 }
@@ -594,40 +622,14 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
   static_cast<void>(flags);
   int descriptor = -1;
   if (access == GENERIC_READ_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
-    descriptor = OpenToRead(name);
+    struct stat status {};
+    descriptor = OpenPlainFileToRead(name, &status);
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(name);
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
-    return InvalidFileHandle;
   }
-  if (descriptor < 0) {
-    FailWithErrno();
-    return InvalidFileHandle;
-  }
-  struct stat status {};
-  if (fstat(descriptor, &status) != 0) {
-    FailWithErrno();
-    CloseDescriptor(descriptor);
-    return InvalidFileHandle;
-  }
-  // A settings file reached through a link to a device, or a named pipe, is no settings file: a
-  // device such as /dev/zero has no end, and reading it as one endless line would exhaust memory
-  // first; a pipe may never end either.
-  bool otherThanFileToRead = access == GENERIC_READ_ACCESS && !S_ISREG(status.st_mode);
-  if (S_ISDIR(status.st_mode) || otherThanFileToRead) {
-    CloseDescriptor(descriptor);
-    FailWith(ERROR_ACCESS_DENIED_CODE);
-    return InvalidFileHandle;
-  }
-  if (access == GENERIC_READ_ACCESS && !PlainReads(descriptor)) {
-    CloseDescriptor(descriptor);
-    return InvalidFileHandle;
-  }
-  if (access == GENERIC_WRITE_ACCESS && S_ISREG(status.st_mode)) {
-    RewrittenFiles.push_back(descriptor);
-  }
-  return descriptor;
+  return descriptor < 0 ? InvalidFileHandle : descriptor;
 }
 
 uint32_t OsGetFileType(FileHandle handle) {

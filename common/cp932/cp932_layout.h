@@ -17,8 +17,9 @@ constexpr unsigned SecondLeadRange[2] = {0xE0, 0xFC};
 constexpr unsigned FirstTrailByte = 0x40;
 constexpr unsigned LastTrailByte = 0xFC;
 
+constexpr unsigned FirstLeadRangeSize = FirstLeadRange[1] - FirstLeadRange[0] + 1;
 constexpr unsigned LeadRowCount =
-    (FirstLeadRange[1] - FirstLeadRange[0] + 1) + (SecondLeadRange[1] - SecondLeadRange[0] + 1);
+    FirstLeadRangeSize + (SecondLeadRange[1] - SecondLeadRange[0] + 1);
 constexpr unsigned TrailColumnCount = LastTrailByte - FirstTrailByte + 1;
 
 // The row of a lead byte, or -1 when the byte leads no two-byte character.
@@ -27,8 +28,7 @@ constexpr int LeadRow(unsigned byte) {
     return static_cast<int>(byte - FirstLeadRange[0]);
   }
   if (byte >= SecondLeadRange[0] && byte <= SecondLeadRange[1]) {
-    return static_cast<int>(byte - SecondLeadRange[0] +
-                            (FirstLeadRange[1] - FirstLeadRange[0] + 1));
+    return static_cast<int>(FirstLeadRangeSize + (byte - SecondLeadRange[0]));
   }
   return -1;
 }

@@ -27,7 +27,7 @@ constexpr size_t Utf32CharacterSize = 4;
 iconv_t Converter = nullptr;
 
 // The one character the converter makes of exactly these bytes, or NoCharacter when they are
-// not one whole character. A character beyond U+FFFE cannot be held, and stops the program.
+// not one whole character.
 uint32_t CharacterOf(const std::string& bytes) {
   iconv(Converter, nullptr, nullptr, nullptr, nullptr);
   std::string input = bytes;
@@ -92,11 +92,10 @@ int main(int argc, char** argv) {
     for (unsigned second = 0; second < ByteValues; ++second) {
       uint32_t pair =
           character == cp932::NoCharacter ? CharacterOf(Bytes(first, second)) : cp932::NoCharacter;
-      int column = cp932::TrailColumn(second);
-      if (row >= 0 && column >= 0) {
+      bool placed = row >= 0 && cp932::TrailColumn(second) >= 0;
+      if (placed) {
         rows[static_cast<size_t>(row)].push_back(pair);
       }
-      bool placed = row >= 0 && column >= 0;
       if (pair != cp932::NoCharacter && (!placed || !FitsTheTable(pair))) {
         std::cerr << "make_cp932_table: the pair " << first << " " << second
                   << " maps to a character the table has no room for\n";
