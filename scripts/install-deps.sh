@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever of the build and test tools is missing, and makes
-# the Japanese locale that Wine needs for code page 932. Run as root; does nothing when all is
-# there already.
+# Installs, from Debian's packages, whatever of the build and test tools is missing, makes the
+# Japanese locale that Wine needs for code page 932, and the unprivileged account the Wine tests
+# run Wine as. Run as root; does nothing when all is there already.
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev clang-tidy clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686
-          wine64 xvfb x11-utils locales unzip)
+          wine wine64 xvfb x11-utils locales unzip)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -29,4 +29,12 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
+fi
+
+# Wine run by root is refused nothing by file permissions: the Wine tests, when run as root, run
+# Wine as this account instead, which owns no file but those the tests give it.
+if ! getent passwd panefix-wine >/dev/null; then
+  echo "Making the account panefix-wine"
+  useradd --system --user-group --no-create-home --home-dir /nonexistent \
+    --shell /usr/sbin/nologin panefix-wine
 fi

@@ -1,6 +1,7 @@
 // The width repair tool Panefix.exe under Wine: what the user sees in each situation, the exit
 // code, and what the settings file and its backup hold afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -291,11 +292,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- A backup that cannot be written ---------------------------------------------------------
 
-// Windows also refuses to copy over a read-only or hidden file, but Wine run by root copies over
-// both, so only these two ways of blocking the copy work here.
+// Windows also refuses to copy over a hidden file; Wine copies over it, so that way of blocking
+// the copy cannot be shown here.
 enum class Blocker {
   Directory,         // a folder named Qtv.ini_widthBack: no backup file as far as the tool sees
   HeldWithoutShare,  // an older backup that another program holds open, sharing nothing
+  ReadOnlyBackup,    // an older backup with the read-only attribute
 };
 
 struct BackupCase {
@@ -321,6 +323,10 @@ TEST_P(RepairBackupTest, AsksWhetherToGoOnWithoutTheBackup) {
       folder_.Write(Backup, oldBackup);
       ASSERT_TRUE(StartFileHolder(&holder, folder_, Backup, "r", "-", &whyNot)) << whyNot;
       break;
+    case Blocker::ReadOnlyBackup:
+      folder_.Write(Backup, oldBackup);
+      ASSERT_TRUE(SetWindowsAttributes(folder_, Backup, ReadOnly));
+      break;
   }
   FolderSnapshot before = Snapshot(folder_);
   bool goOn = row.answer == "yes";
@@ -345,7 +351,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BackupCase{"FolderAnsweredWithEnter", Blocker::Directory, "enter", "作成"},
                     BackupCase{"HeldAnsweredYes", Blocker::HeldWithoutShare, "yes", "更新"},
                     BackupCase{"HeldAnsweredWithEnter", Blocker::HeldWithoutShare, "enter",
-                               "更新"}),
+                               "更新"},
+                    BackupCase{"ReadOnlyAnsweredYes", Blocker::ReadOnlyBackup, "yes", "更新"}),
     RowName<BackupCase>);
 
 // ---- Attributes of the settings file ---------------------------------------------------------
@@ -362,6 +369,9 @@ class RepairAttributeTest : public RepairWineTest, public testing::WithParamInte
 
 TEST_P(RepairAttributeTest, ClearsReadOnlyHiddenAndSystemBeforeTheCopy) {
   std::string original = WriteSettings(PlainSettings);
+  // Wine keeps hidden and system in an extended attribute, which a user may not write on a file
+  // that has just become read-only: those two go first.
+  ASSERT_TRUE(SetWindowsAttributes(folder_, Settings, GetParam() & ~ReadOnly));
   ASSERT_TRUE(SetWindowsAttributes(folder_, Settings, GetParam()));
   ASSERT_EQ(BlockingAttributesOf(Settings), GetParam()) << "Wine did not keep the attributes";
   ProgramRun run = RunRepair({"ok"}, "450");
@@ -459,6 +469,65 @@ INSTANTIATE_TEST_SUITE_P(OtherProgram, RepairSharingTest,
                                          SharingCase{"WriterSharingNothingAnsweredNo", "w", "-",
                                                      true, "no", Outcome::Stopped}),
                          RowName<SharingCase>);
+
+// ---- A settings file of another user ---------------------------------------------------------
+
+struct OtherOwnerCase {
+  const char* name;
+  mode_t mode;  // of the settings file, which belongs to root
+  std::vector<std::string> actions;
+  std::vector<ExpectedBox> boxes;  // before the I/O failure report, if any
+  uint32_t failure;                // the error number of the report that ends the run; 0: none
+  bool backupMade;
+};
+
+class RepairOtherOwnerTest : public RepairWineTest,
+                             public testing::WithParamInterface<OtherOwnerCase> {};
+
+TEST_P(RepairOtherOwnerTest, StopsWhereTheUserMayNotGoAndKeepsTheFile) {
+  const OtherOwnerCase& row = GetParam();
+  std::string original = WriteSettings(PlainSettings);
+  std::string whyNot;
+  ASSERT_EQ(chmod(folder_.PathOf(Settings).c_str(), row.mode), 0);
+  if (!GiveToAnotherUser(folder_.PathOf(Settings), &whyNot)) {
+    GTEST_SKIP() << whyNot;
+  }
+  FolderSnapshot before = Snapshot(folder_);
+  ProgramRun run = RunRepair(row.actions, "450");
+  SCOPED_TRACE("box_reader report:\n" + run.report);
+  EXPECT_TRUE(run.problems.empty());
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, row.failure);
+  ASSERT_EQ(run.boxes.size(), row.boxes.size() + (row.failure != 0 ? 1 : 0));
+  for (size_t i = 0; i < row.boxes.size(); ++i) {
+    ExpectBox(run.boxes[i], row.boxes[i]);
+  }
+  if (row.failure != 0) {
+    ExpectRuntimeErrorReport(run.boxes.back(), row.failure, folder_.PathOf(program_));
+  }
+  EXPECT_EQ(Snapshot(folder_)[Settings], before[Settings]) << "the settings file was touched";
+  if (row.backupMade) {
+    EXPECT_EQ(folder_.Read(Backup), original);
+  } else {
+    EXPECT_FALSE(folder_.Exists(Backup));
+  }
+}
+
+constexpr uint32_t AccessDenied = 5;
+const std::string AttributeText = "Qtv.ini のファイル属性を変更できませんでした。";
+
+INSTANTIATE_TEST_SUITE_P(
+    Permissions, RepairOtherOwnerTest,
+    testing::Values(
+        // Readable, so copied and read, but the open for writing is refused.
+        OtherOwnerCase{"NotWritable", 0644, {"ok"}, {}, AccessDenied, true},
+        // Read-only, and only its owner may change that.
+        OtherOwnerCase{"ReadOnly", 0444, {"ok"}, {ErrorBox(AttributeText)}, 0, false},
+        // Present, but neither the copy nor the tool's own read may open it.
+        OtherOwnerCase{"NotReadableAnsweredYes", 0600, {"yes", "ok"}, {BackupQuestion("作成")},
+                       AccessDenied, false},
+        OtherOwnerCase{"NotReadableAnsweredNo", 0600, {"no"}, {BackupQuestion("作成")}, 0, false}),
+    RowName<OtherOwnerCase>);
 
 // The open for reading and the open for writing are two failure sites, each with its own place,
 // and a site is fixed: the same failure again reports the same place.

@@ -191,6 +191,7 @@ TestFolder::TestFolder() {
     throw std::runtime_error("cannot make a test folder");
   }
   path_ = buffer.data();
+  GiveToWineUser(path_);
 }
 
 TestFolder::~TestFolder() { RemoveTree(path_); }
@@ -198,9 +199,11 @@ TestFolder::~TestFolder() { RemoveTree(path_); }
 void TestFolder::Write(const std::string& name, const std::string& bytes) const {
   std::ofstream file(PathOf(name), std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
   if (!file) {
     throw std::runtime_error("cannot write " + PathOf(name));
   }
+  GiveToWineUser(PathOf(name));
 }
 
 std::string TestFolder::Read(const std::string& name) const { return ReadWholeFile(PathOf(name)); }
@@ -214,6 +217,7 @@ void TestFolder::MakeDirectory(const std::string& name) const {
   if (mkdir(PathOf(name).c_str(), 0755) != 0) {
     throw std::runtime_error("cannot make " + PathOf(name));
   }
+  GiveToWineUser(PathOf(name));
 }
 
 void TestFolder::SetLastWriteTime(const std::string& name, long long secondsSince1970) const {

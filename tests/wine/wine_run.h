@@ -57,7 +57,8 @@ struct ProgramRun {
 // Parses a box_reader report.
 ProgramRun ParseBoxReport(const std::string& report);
 
-// A fresh folder under /tmp (drive Z: in Wine), removed with everything in it at the end.
+// A fresh folder under /tmp (drive Z: in Wine), removed with everything in it at the end. The
+// folder and what is made in it belong to the account Wine runs as.
 class TestFolder {
  public:
   TestFolder();

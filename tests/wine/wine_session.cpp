@@ -1,7 +1,9 @@
 #include "wine_session.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,20 +14,74 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace winetest {
 
 namespace {
 
-// Where this test binary keeps its Wine prefix, the shared session's record and the log of every
-// Linux process it starts.
-const std::string WorkDir = WINE_WORK_DIR;
+// A Windows build and the Wine that runs it. The 64-bit programs run on the system's Wine; the
+// 32-bit ones, those of the release package, on the 32-bit Wine that make_wine32.sh sets up
+// (this machine's kernel runs no 32-bit Linux program, so that Wine runs under user-mode
+// emulation).
+struct WineTarget {
+  const char* name;      // the value of PANEFIX_WINE_TARGET that picks it
+  const char* wineArch;  // WINEARCH of its prefix
+  const char* buildDir;  // where its programs and helpers are built, unless overridden
+  bool ownWine;          // runs on the 32-bit Wine instead of the system's
+};
+
+constexpr WineTarget Targets[] = {
+    {"x64", "win64", PANEFIX_WINDOWS_X64_BUILD_DIR, false},
+    {"x86", "win32", PANEFIX_WINDOWS_X86_BUILD_DIR, true},
+};
+
+// The target of this process, from PANEFIX_WINE_TARGET (x64 when unset); nullptr for a name that
+// is none of them.
+const WineTarget* ChosenTarget() {
+  const char* name = std::getenv("PANEFIX_WINE_TARGET");
+  if (name == nullptr || *name == '\0') {
+    return &Targets[0];
+  }
+  for (const WineTarget& target : Targets) {
+    if (std::strcmp(target.name, name) == 0) {
+      return &target;
+    }
+  }
+  return nullptr;
+}
+
+const WineTarget* const Target = ChosenTarget();
+
+// Where the 32-bit Wine lives: its commands wine, wineserver and wineboot are in bin/.
+std::string Wine32Dir() {
+  const char* dir = std::getenv("PANEFIX_WINE32_DIR");
+  return dir != nullptr && *dir != '\0' ? dir : PANEFIX_WINE32_DIR;
+}
+
+// Where this target keeps its Wine prefix, the shared session's record, the home folder of its
+// Wine processes and the log of every Linux process it starts.
+const std::string WorkDir =
+    std::string(WINE_WORK_DIR) + "/" + (Target != nullptr ? Target->name : "unknown");
 const std::string PrefixDir = WorkDir + "/prefix";
 const std::string PrefixReadyMarker = PrefixDir + "/.panefix-tests-ready";
+const std::string HomeDir = WorkDir + "/home";
 const std::string SessionFile = WorkDir + "/wine-session";
 const std::string LogFile = WorkDir + "/wine-session.log";
+
+// Wine run by root is refused nothing by file permissions, so a file that is not the user's
+// would meet no refusal. Tests run as root (as in CI) therefore run Wine, Xvfb and every other
+// Linux process they start as this unprivileged account, and give it the files they make.
+constexpr const char* WineUserName = "panefix-wine";
+
+struct WineUser {
+  bool switched = false;  // the tests run as root and their children as the account
+  uid_t uid = 0;
+  gid_t gid = 0;
+} Account;
 
 constexpr int XvfbStartTimeoutMs = 15000;
 constexpr int PrefixInitTimeoutMs = 300000;
@@ -63,20 +119,30 @@ int OpenLog() { return open(LogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_C
 
 // The environment every Wine process of the tests runs in. The Japanese locale makes Wine's ANSI
 // code page 932, as on a Japanese Windows; Mono, Gecko and the menu builder are kept out of the
-// prefix, which needs none of them.
+// prefix, which needs none of them. The home folder is the session's own, so that the caches
+// Wine and fontconfig keep there belong to whoever runs Wine.
 void SetWineEnvironment(int display) {
   setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+  setenv("HOME", HomeDir.c_str(), 1);
   setenv("WINEPREFIX", PrefixDir.c_str(), 1);
-  setenv("WINEARCH", "win64", 1);
+  setenv("WINEARCH", Target->wineArch, 1);
+  if (Target->ownWine) {
+    const char* path = std::getenv("PATH");
+    std::string bin = Wine32Dir() + "/bin";
+    if (path == nullptr || std::string(path).rfind(bin + ":", 0) != 0) {
+      setenv("PATH", (bin + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
+    }
+  }
   setenv("WINEDEBUG", "-all", 1);
   setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
   setenv("LANG", "ja_JP.UTF-8", 1);
   setenv("LC_ALL", "ja_JP.UTF-8", 1);
 }
 
-// Forks and executes argv in folder. Standard input comes from a pipe (or /dev/null), standard
-// output goes to a pipe (or the log), standard error to the log. With extraFd >= 0 that
-// descriptor is passed on as descriptor 3. A detached child gets a session of its own.
+// Forks and executes argv in folder, as the Wine account when the tests run as root. Standard
+// input comes from a pipe (or /dev/null), standard output goes to a pipe (or the log), standard
+// error to the log. With extraFd >= 0 that descriptor is passed on as descriptor 3. A detached
+// child gets a session of its own.
 Child Spawn(const std::vector<std::string>& argv, const std::string& folder, bool pipeInput,
             bool pipeOutput, int extraFd = -1, bool detached = false) {
   int in[2] = {-1, -1};
@@ -93,6 +159,10 @@ Child Spawn(const std::vector<std::string>& argv, const std::string& folder, boo
   if (pid == 0) {
     if (detached) {
       setsid();
+    }
+    if (Account.switched &&
+        (setgroups(0, nullptr) != 0 || setgid(Account.gid) != 0 || setuid(Account.uid) != 0)) {
+      _exit(125);
     }
     dup2(pipeInput ? in[0] : devNull, 0);
     dup2(pipeOutput ? out[1] : log, 1);
@@ -212,11 +282,61 @@ void StopXvfb(pid_t pid, bool isChild) {
 }
 
 bool HaveTools(std::string* whyNot) {
+  if (Target == nullptr) {
+    *whyNot = std::string("PANEFIX_WINE_TARGET is ") + std::getenv("PANEFIX_WINE_TARGET") +
+              ", neither x64 nor x86";
+    return false;
+  }
+  if (Target->ownWine && access((Wine32Dir() + "/bin/wine").c_str(), X_OK) != 0) {
+    *whyNot = "the 32-bit Wine is not set up in " + Wine32Dir() +
+              " (tests/wine/make_wine32.sh sets it up)";
+    return false;
+  }
   for (const char* tool : {"wine", "wineserver", "wineboot", "Xvfb"}) {
     if (!IsExecutableInPath(tool)) {
       *whyNot = std::string(tool) + " is not installed";
       return false;
     }
+  }
+  return true;
+}
+
+// Finds the account Wine runs as when the tests run as root; any other user runs Wine itself.
+bool FindWineUser(std::string* whyNot) {
+  if (geteuid() != 0) {
+    Account = WineUser();
+    return true;
+  }
+  passwd* entry = getpwnam(WineUserName);
+  if (entry == nullptr) {
+    *whyNot = std::string("there is no account ") + WineUserName +
+              " to run Wine as (scripts/install-deps.sh makes it)";
+    return false;
+  }
+  Account.switched = true;
+  Account.uid = entry->pw_uid;
+  Account.gid = entry->pw_gid;
+  return true;
+}
+
+uid_t WineUid() { return Account.switched ? Account.uid : geteuid(); }
+
+// Makes the work folder with the home folder in it, both the Wine account's, and checks that the
+// account reaches them: every folder above must let others through.
+bool MakeWorkDir(std::string* whyNot) {
+  std::error_code ignored;
+  std::filesystem::create_directories(HomeDir, ignored);
+  GiveToWineUser(WorkDir);
+  GiveToWineUser(HomeDir);
+  if (Account.switched) {
+    // The X server's socket folder, when the account's Xvfb is the first to need it, would be
+    // the account's; an X server of another user could then not make its socket there.
+    mkdir("/tmp/.X11-unix", 01777);
+  }
+  if (!RunQuietly({"test", "-w", HomeDir}, WineCommandTimeoutMs)) {
+    *whyNot = std::string("the account ") + WineUserName + " cannot write to " + HomeDir +
+              ": every folder above it must be open to others";
+    return false;
   }
   return true;
 }
@@ -227,8 +347,12 @@ bool PrepareWine(std::string* whyNot) {
   // A wineserver left over from an interrupted run may serve a display that is gone.
   RunQuietly({"wineserver", "-k"}, WineCommandTimeoutMs);
   RunQuietly({"wineserver", "-w"}, WineCommandTimeoutMs);
-  if (!FileExists(PrefixReadyMarker)) {
-    RunQuietly({"rm", "-rf", PrefixDir}, WineCommandTimeoutMs);
+  // Wine refuses a prefix that is not its user's, such as one left by a run as another user.
+  struct stat prefix;
+  if (!FileExists(PrefixReadyMarker) || stat(PrefixDir.c_str(), &prefix) != 0 ||
+      prefix.st_uid != WineUid()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(PrefixDir, ignored);
     if (!RunQuietly({"wineboot", "-i"}, PrefixInitTimeoutMs)) {
       *whyNot = "wineboot -i failed (see " + LogFile + ")";
       return false;
@@ -277,7 +401,28 @@ bool SharedSessionDisplay(int* display, pid_t* xvfb) {
 
 std::string WindowsBuildDir() {
   const char* dir = std::getenv("PANEFIX_WINDOWS_BUILD_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : PANEFIX_WINDOWS_BUILD_DIR;
+  if (dir != nullptr && *dir != '\0') {
+    return dir;
+  }
+  return Target != nullptr ? Target->buildDir : "";
+}
+
+void GiveToWineUser(const std::string& path) {
+  if (Account.switched && lchown(path.c_str(), Account.uid, Account.gid) != 0) {
+    throw std::runtime_error("cannot give " + path + " to " + WineUserName);
+  }
+}
+
+bool GiveToAnotherUser(const std::string& path, std::string* whyNot) {
+  if (!Account.switched) {
+    *whyNot = "only tests run as root can make a file of another user";
+    return false;
+  }
+  if (lchown(path.c_str(), 0, 0) != 0) {
+    *whyNot = "cannot give " + path + " to root";
+    return false;
+  }
+  return true;
 }
 
 std::string WindowsBuildFile(const std::string& relativePath) {
@@ -295,10 +440,9 @@ std::string ToWindowsPath(const std::string& linuxPath) {
 }
 
 bool StartSession(std::string* whyNot) {
-  if (!HaveTools(whyNot)) {
+  if (!HaveTools(whyNot) || !FindWineUser(whyNot) || !MakeWorkDir(whyNot)) {
     return false;
   }
-  mkdir(WorkDir.c_str(), 0755);
   int display = -1;
   pid_t xvfb = -1;
   if (SharedSessionDisplay(&display, &xvfb)) {
@@ -334,7 +478,10 @@ int StartSharedSession() {
     std::printf("[  SKIPPED ] no Wine session: %s\n", whyNot.c_str());
     return 0;
   }
-  mkdir(WorkDir.c_str(), 0755);
+  if (!FindWineUser(&whyNot) || !MakeWorkDir(&whyNot)) {
+    std::printf("Wine session not started: %s\n", whyNot.c_str());
+    return 1;
+  }
   std::ofstream(LogFile, std::ios::trunc).close();
   int display = -1;
   pid_t xvfb = -1;
@@ -366,7 +513,8 @@ int StopSharedSession() {
   pid_t xvfb = -1;
   bool up = SharedSessionDisplay(&display, &xvfb);
   std::remove(SessionFile.c_str());
-  if (!up) {
+  std::string whyNot;
+  if (!up || !FindWineUser(&whyNot)) {
     std::printf("no shared Wine session to stop\n");
     return 0;
   }

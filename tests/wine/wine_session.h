@@ -2,6 +2,9 @@
 // tests' own with a persistent wineserver, and the running of Linux processes with their output
 // captured.
 //
+// Tests run as root run Wine, Xvfb and the other Linux processes as an unprivileged account of
+// their own, so that Wine meets the same refusals as a user's programs.
+//
 // A session is either shared, started by the "--start-wine-session" run that CTest makes before
 // the Wine tests and ended by "--stop-wine-session" after them, or private to one test process
 // when no shared session is up (the test binary run by hand). Nothing started here outlives the
@@ -15,7 +18,9 @@
 
 namespace winetest {
 
-// Where the Windows programs and the Win32 helpers were built.
+// Where the Windows programs and the Win32 helpers of this process's target were built: the
+// 64-bit build, or the 32-bit one with PANEFIX_WINE_TARGET=x86; PANEFIX_WINDOWS_BUILD_DIR
+// overrides.
 std::string WindowsBuildDir();
 
 // A file of the Windows build, by its path inside the build folder ("viewer/Panepeek.exe").
@@ -23,6 +28,14 @@ std::string WindowsBuildFile(const std::string& relativePath);
 
 // The Wine name of a Linux path: drive Z: is the Linux root.
 std::string ToWindowsPath(const std::string& linuxPath);
+
+// Gives a file or folder the tests made to the account Wine runs as, when that is not the
+// tests' own. Throws when that fails.
+void GiveToWineUser(const std::string& path);
+
+// Gives a file to root, a user other than the one Wine runs as. Returns false, saying why, when
+// the tests do not run as root.
+bool GiveToAnotherUser(const std::string& path, std::string* whyNot);
 
 // Starts the session for this process: attaches to the shared session when one is up, else
 // starts a private one. Returns false with the reason in *whyNot when Wine cannot run here (a
