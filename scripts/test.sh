@@ -32,10 +32,13 @@ run_tests() {
   if [[ -n $not_run ]]; then
     echo "FAILED: $(wc -l <<<"$not_run") tests of $preset did not run:" >&2
     sed 's/^/  /' <<<"$not_run" >&2
-    # gtest gives the reason for a skip on the line after "Skipped".
+    # gtest gives the reason for a skip on the line after "Skipped"; the Wine session's start
+    # gives it on its "[  SKIPPED ]" line.
+    local last=build/$preset/Testing/Temporary/LastTest.log
     echo "The reasons they gave:" >&2
-    grep -h -A1 -e ': Skipped$' -e '^\[  SKIPPED \]' "build/$preset/Testing/Temporary/LastTest.log" |
-      grep -v -e ': Skipped$' -e '^--$' | sort | uniq -c | sed 's/^/  /' >&2 || true
+    { grep -h -A1 ': Skipped$' "$last" | grep -v -e ': Skipped$' -e '^--$'
+      grep -h '^\[  SKIPPED \] no ' "$last" | sed 's/^\[  SKIPPED \] //'
+    } | sort | uniq -c | sed 's/^/  /' >&2 || true
     return 1
   fi
   return "$status"
