@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev clang-tidy clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686
-          wine wine64 xvfb x11-utils locales unzip)
+          wine wine64 xvfb x11-utils locales unzip file)
 
 missing=()
 for package in "${packages[@]}"; do
