@@ -32,9 +32,13 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
 fi
 
 # Wine run by root is refused nothing by file permissions: the Wine tests, when run as root, run
-# Wine as this account instead, which owns no file but those the tests give it.
+# Wine as this account instead, which owns no file but those the tests give it, and keeps its
+# Wine prefixes in its home.
+wine_home=/var/lib/panefix-wine
 if ! getent passwd panefix-wine >/dev/null; then
   echo "Making the account panefix-wine"
-  useradd --system --user-group --no-create-home --home-dir /nonexistent \
-    --shell /usr/sbin/nologin panefix-wine
+  useradd --system --user-group --home-dir "$wine_home" --shell /usr/sbin/nologin panefix-wine
+elif [[ $(getent passwd panefix-wine | cut -d: -f6) != "$wine_home" ]]; then
+  usermod --home "$wine_home" panefix-wine
 fi
+install -d -o panefix-wine -g panefix-wine -m 755 "$wine_home"

@@ -63,10 +63,10 @@ std::string RepairedPlainSettings(int width) {
 class RepairWineTest : public WineTest {
  protected:
   std::vector<std::string> RequiredBuildFiles() const override {
-    return {RepairProgram, std::string(HelpersDir) + "box_reader.exe",
-            std::string(HelpersDir) + "file_holder.exe",
-            std::string(HelpersDir) + "file_attributes.exe",
-            std::string(HelpersDir) + "version_reader.exe"};
+    return {RepairProgram, std::string(HelpersBuildDir) + "box_reader.exe",
+            std::string(HelpersBuildDir) + "file_holder.exe",
+            std::string(HelpersBuildDir) + "file_attributes.exe",
+            std::string(HelpersBuildDir) + "version_reader.exe"};
   }
 
   void SetUp() override {

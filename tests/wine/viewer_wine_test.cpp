@@ -41,10 +41,10 @@ constexpr long long In1975 = 157766400;  // 1975-01-01
 class ViewerWineTest : public WineTest {
  protected:
   std::vector<std::string> RequiredBuildFiles() const override {
-    return {ViewerProgram, std::string(HelpersDir) + "box_reader.exe",
-            std::string(HelpersDir) + "standin_host.exe",
-            std::string(HelpersDir) + "file_holder.exe",
-            std::string(HelpersDir) + "version_reader.exe"};
+    return {ViewerProgram, std::string(HelpersBuildDir) + "box_reader.exe",
+            std::string(HelpersBuildDir) + "standin_host.exe",
+            std::string(HelpersBuildDir) + "file_holder.exe",
+            std::string(HelpersBuildDir) + "version_reader.exe"};
   }
 
   void SetUp() override {

@@ -92,7 +92,7 @@ std::vector<std::pair<std::string, std::string>> KeyValueLines(const std::string
   return lines;
 }
 
-std::string Helper(const std::string& name) { return WindowsBuildFile(HelpersDir + name); }
+std::string Helper(const std::string& name) { return HelperPath(name); }
 
 void RemoveTree(const std::string& path) {
   DIR* dir = opendir(path.c_str());

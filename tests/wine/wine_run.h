@@ -22,7 +22,6 @@ namespace winetest {
 // The Windows programs and helpers, by their paths inside the Windows build folder.
 constexpr const char* ViewerProgram = "viewer/Panepeek.exe";
 constexpr const char* RepairProgram = "repair/Panefix.exe";
-constexpr const char* HelpersDir = "tests/wine/helpers/";
 
 // The bytes of a Linux file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

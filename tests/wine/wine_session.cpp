@@ -62,15 +62,26 @@ std::string Wine32Dir() {
   return dir != nullptr && *dir != '\0' ? dir : PANEFIX_WINE32_DIR;
 }
 
-// Where this target keeps its Wine prefix, the shared session's record, the home folder of its
-// Wine processes and the log of every Linux process it starts.
-const std::string WorkDir =
-    std::string(WINE_WORK_DIR) + "/" + (Target != nullptr ? Target->name : "unknown");
-const std::string PrefixDir = WorkDir + "/prefix";
-const std::string PrefixReadyMarker = PrefixDir + "/.panefix-tests-ready";
-const std::string HomeDir = WorkDir + "/home";
-const std::string SessionFile = WorkDir + "/wine-session";
-const std::string LogFile = WorkDir + "/wine-session.log";
+// Where this target keeps its Wine prefix, the Win32 helpers as Wine runs them, the shared
+// session's record, the home folder of its Wine processes and the log of every Linux process it
+// starts. Set by FindWineUser.
+std::string WorkDir;
+std::string PrefixDir;
+std::string PrefixReadyMarker;
+std::string HelpersCopyDir;
+std::string HomeDir;
+std::string SessionFile;
+std::string LogFile;
+
+void SetWorkDir(const std::string& dir) {
+  WorkDir = dir;
+  PrefixDir = dir + "/prefix";
+  PrefixReadyMarker = PrefixDir + "/.panefix-tests-ready";
+  HelpersCopyDir = dir + "/helpers";
+  HomeDir = dir + "/home";
+  SessionFile = dir + "/wine-session";
+  LogFile = dir + "/wine-session.log";
+}
 
 // Wine run by root is refused nothing by file permissions, so a file that is not the user's
 // would meet no refusal. Tests run as root (as in CI) therefore run Wine, Xvfb and every other
@@ -301,40 +312,58 @@ bool HaveTools(std::string* whyNot) {
   return true;
 }
 
-// Finds the account Wine runs as when the tests run as root; any other user runs Wine itself.
+// Finds the account Wine runs as when the tests run as root (any other user runs Wine itself),
+// and the work folder: in the build tree, or, for the account, in its home, which it reaches
+// wherever the build tree lies (a clone under /root, say).
 bool FindWineUser(std::string* whyNot) {
+  const char* target = Target != nullptr ? Target->name : "unknown";
   if (geteuid() != 0) {
     Account = WineUser();
+    SetWorkDir(std::string(WINE_WORK_DIR) + "/" + target);
     return true;
   }
   passwd* entry = getpwnam(WineUserName);
-  if (entry == nullptr) {
+  struct stat home;
+  if (entry == nullptr || stat(entry->pw_dir, &home) != 0 || !S_ISDIR(home.st_mode) ||
+      home.st_uid != entry->pw_uid) {
     *whyNot = std::string("there is no account ") + WineUserName +
-              " to run Wine as (scripts/install-deps.sh makes it)";
+              " with a home of its own to run Wine as (scripts/install-deps.sh makes it)";
     return false;
   }
   Account.switched = true;
   Account.uid = entry->pw_uid;
   Account.gid = entry->pw_gid;
+  SetWorkDir(std::string(entry->pw_dir) + "/" + target);
   return true;
 }
 
 uid_t WineUid() { return Account.switched ? Account.uid : geteuid(); }
 
-// Makes the work folder with the home folder in it, both the Wine account's, and checks that the
-// account reaches them: every folder above must let others through.
+// Makes the work folder with the home folder in it, both the Wine account's, copies the Win32
+// helpers of the Windows build into it, and checks that the account reaches them.
 bool MakeWorkDir(std::string* whyNot) {
-  std::error_code ignored;
-  std::filesystem::create_directories(HomeDir, ignored);
+  std::error_code error;
+  std::filesystem::create_directories(HomeDir, error);
+  std::filesystem::create_directories(HelpersCopyDir, error);
   GiveToWineUser(WorkDir);
   GiveToWineUser(HomeDir);
+  GiveToWineUser(HelpersCopyDir);
+  std::string helpers = WindowsBuildDir() + "/" + HelpersBuildDir;
+  for (const auto& entry : std::filesystem::directory_iterator(helpers, error)) {
+    if (entry.path().extension() == ".exe") {
+      std::string copy = HelpersCopyDir + "/" + entry.path().filename().string();
+      std::filesystem::copy_file(entry.path(), copy,
+                                 std::filesystem::copy_options::overwrite_existing, error);
+      GiveToWineUser(copy);
+    }
+  }
   if (Account.switched) {
     // The X server's socket folder, when the account's Xvfb is the first to need it, would be
     // the account's; an X server of another user could then not make its socket there.
     mkdir("/tmp/.X11-unix", 01777);
   }
-  if (!RunQuietly({"test", "-w", HomeDir}, WineCommandTimeoutMs)) {
-    *whyNot = std::string("the account ") + WineUserName + " cannot write to " + HomeDir +
+  if (!RunQuietly({"test", "-w", HomeDir, "-a", "-r", HelpersCopyDir}, WineCommandTimeoutMs)) {
+    *whyNot = std::string("the account ") + WineUserName + " cannot use " + WorkDir +
               ": every folder above it must be open to others";
     return false;
   }
@@ -407,6 +436,8 @@ std::string WindowsBuildDir() {
   return Target != nullptr ? Target->buildDir : "";
 }
 
+std::string HelperPath(const std::string& name) { return HelpersCopyDir + "/" + name; }
+
 void GiveToWineUser(const std::string& path) {
   if (Account.switched && lchown(path.c_str(), Account.uid, Account.gid) != 0) {
     throw std::runtime_error("cannot give " + path + " to " + WineUserName);
@@ -440,7 +471,7 @@ std::string ToWindowsPath(const std::string& linuxPath) {
 }
 
 bool StartSession(std::string* whyNot) {
-  if (!HaveTools(whyNot) || !FindWineUser(whyNot) || !MakeWorkDir(whyNot)) {
+  if (!HaveTools(whyNot) || !FindWineUser(whyNot)) {
     return false;
   }
   int display = -1;
@@ -448,6 +479,9 @@ bool StartSession(std::string* whyNot) {
   if (SharedSessionDisplay(&display, &xvfb)) {
     SetWineEnvironment(display);
     return true;
+  }
+  if (!MakeWorkDir(whyNot)) {
+    return false;
   }
   if (!StartXvfb(false, &xvfb, &display, whyNot)) {
     return false;

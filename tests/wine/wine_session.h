@@ -26,6 +26,13 @@ std::string WindowsBuildDir();
 // A file of the Windows build, by its path inside the build folder ("viewer/Panepeek.exe").
 std::string WindowsBuildFile(const std::string& relativePath);
 
+// Where the Win32 helpers are built inside the Windows build folder.
+constexpr const char* HelpersBuildDir = "tests/wine/helpers/";
+
+// A Win32 helper ("box_reader.exe") as Wine runs it: the session copies the helpers of the
+// Windows build into its work folder, where the account that runs Wine can read them.
+std::string HelperPath(const std::string& name);
+
 // The Wine name of a Linux path: drive Z: is the Linux root.
 std::string ToWindowsPath(const std::string& linuxPath);
 
