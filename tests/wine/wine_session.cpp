@@ -545,10 +545,10 @@ int StartSharedSession() {
 int StopSharedSession() {
   int display = -1;
   pid_t xvfb = -1;
-  bool up = SharedSessionDisplay(&display, &xvfb);
-  std::remove(SessionFile.c_str());
   std::string whyNot;
-  if (!up || !FindWineUser(&whyNot)) {
+  bool up = FindWineUser(&whyNot) && SharedSessionDisplay(&display, &xvfb);
+  std::remove(SessionFile.c_str());
+  if (!up) {
     std::printf("no shared Wine session to stop\n");
     return 0;
   }
