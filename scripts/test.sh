@@ -28,19 +28,20 @@ run_tests() {
   log=$(mktemp)
   ctest --preset "$preset" "$@" 2>&1 | tee "$log" || status=$?
   not_run=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (\(Skipped\|Not Run\|Disabled\))$/\1 (\2)/p' "$log")
-  rm -f "$log"
   if [[ -n $not_run ]]; then
     echo "FAILED: $(wc -l <<<"$not_run") tests of $preset did not run:" >&2
     sed 's/^/  /' <<<"$not_run" >&2
-    # gtest gives the reason for a skip on the line after "Skipped"; the Wine session's start
-    # gives it on its "[  SKIPPED ]" line.
+    # gtest gives the reason for a skip on the line after "Skipped", the Wine session's start on
+    # its "[  SKIPPED ]" line; ctest names the failed step a test that was not run depended on.
     local last=build/$preset/Testing/Temporary/LastTest.log
-    echo "The reasons they gave:" >&2
+    echo "The reasons:" >&2
     { grep -h -A1 ': Skipped$' "$last" | grep -v -e ': Skipped$' -e '^--$'
       grep -h '^\[  SKIPPED \] no ' "$last" | sed 's/^\[  SKIPPED \] //'
+      grep -h '^Failed test dependencies: ' "$log"
     } | sort | uniq -c | sed 's/^/  /' >&2 || true
-    return 1
+    status=1
   fi
+  rm -f "$log"
   return "$status"
 }
 
