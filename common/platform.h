@@ -3,7 +3,7 @@
 // Every call the logic makes to the operating system goes through this header. Each operation
 // mirrors one Win32 ANSI function: the values passed and the results relied on are the ones the
 // programs need from that function. Three implementations exist, chosen at link time:
-// platform_win32.cpp (the real functions), platform_posix.cpp (the native build) and the test
+// platform_win32.cpp (the real functions), posix/ (the native build) and the test
 // double under tests/double/. Text is 8-bit code page 932 throughout.
 #pragma once
 

@@ -12,7 +12,9 @@ trap 'rm -rf "$tidy_db"' EXIT
 sed 's/ -fexec-charset=CP932//g' "$build/compile_commands.json" > "$tidy_db/compile_commands.json"
 
 sources=(common/common_helpers.cpp common/runtime_error.cpp common/settings_file.cpp
-         common/settings_lines.cpp common/width_locator.cpp common/platform_posix.cpp
+         common/settings_lines.cpp common/width_locator.cpp
+         common/posix/posix_io.cpp common/posix/posix_files.cpp common/posix/posix_terminal.cpp
+         common/posix/posix_host.cpp common/posix/posix_process.cpp
          common/cp932/cp932_text.cpp common/cp932/make_cp932_table.cpp
          viewer/viewer_run.cpp viewer/viewer_main.cpp
          repair/arguments.cpp repair/preparation.cpp repair/repair_run.cpp repair/repair_main.cpp)

@@ -1,42 +1,23 @@
-// The platform layer of the native build on POSIX systems.
-//
-// Each operation gives the programs what they rely on from the Win32 function it stands for.
-// Message boxes become text on the terminal, converted to UTF-8; the host's main window is looked
-// for as a process of the same user running Qtv.exe; file handles are file descriptors, and
-// error codes are Win32 codes derived from errno.
-#include <dirent.h>
+// Files on the POSIX platform layer: the directory search, attributes and times, the copy, and
+// text-file access. File handles are file descriptors. Windows' read-only attribute is the
+// owner's missing write permission; hidden and system have no counterpart.
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "cp932_text.h"
 #include "platform.h"
+#include "posix_io.h"
+
+using namespace posix_layer;
 
 namespace {
-
-// Win32 error codes that only this layer produces.
-constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
-constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
-constexpr uint32_t ERROR_WRITE_PROTECT_CODE = 19;
-constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
-constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
-constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
-constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
-constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
-constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
-
-// The low four bits of a message box style choose its buttons.
-constexpr uint32_t MB_BUTTONS_MASK = 0xF;
 
 // FileTime counts 100-nanosecond ticks from 1601-01-01 UTC; the system clock counts seconds
 // from 1970-01-01 UTC.
@@ -54,202 +35,15 @@ constexpr int TmYearBase = 1900;
 constexpr size_t CopyBufferSize = size_t{16} * 1024;
 // The name a copy is written under until it is complete: the destination's, with this suffix.
 const char CopyTemporarySuffix[] = ".copy-XXXXXX";
-// An answer to the Yes/No question longer than this is no yes anyway.
-constexpr size_t MaxAnswerLength = 16;
-// How much of a process's command line is read to find its program name.
-constexpr size_t MaxCommandWordLength = 4096;
 
 constexpr mode_t NewFileMode = 0666;
 constexpr mode_t PermissionBits = 07777;
 constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-// POSIX keeps only the low 8 bits of an exit code.
-constexpr uint32_t ExitCodeMask = 0xFF;
-
-const char HostWindowClassName[] = "TOstrelForm";
-const char HostProgramName[] = "Qtv.exe";
-const char ProcessDirectory[] = "/proc";
-const char YesNoPrompt[] = " [y/N] ";
-
-thread_local uint32_t LastError = 0;
-std::string CommandLine;
 // Plain files opened by CreateForWriting and not yet closed.
 std::vector<int> RewrittenFiles;
 
-// ---- Errors -----------------------------------------------------------------------------------
-
-// The Win32 error code closest to an errno value.
-uint32_t ErrorCodeFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND_CODE;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND_CODE;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES_CODE;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED_CODE;
-    case EROFS:
-      return ERROR_WRITE_PROTECT_CODE;
-    case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION_CODE;
-    case EEXIST:
-      return ERROR_FILE_EXISTS_CODE;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return ERROR_DISK_FULL_CODE;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE_CODE;
-    case EIO:
-      return ERROR_IO_DEVICE_CODE;
-    default:
-      return ERROR_GEN_FAILURE_CODE;
-  }
-}
-
-// Records code as the last error. Returns false, for the caller to return.
-bool FailWith(uint32_t code) {
-  LastError = code;
-  return false;
-}
-
-// Records the code for the current errno as the last error. Returns false.
-bool FailWithErrno() { return FailWith(ErrorCodeFromErrno(errno)); }
-
 int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
-
-// read() that is not cut short by a signal.
-ssize_t ReadRetrying(int descriptor, void* buffer, size_t size) {
-  ssize_t count = 0;
-  do {
-    count = read(descriptor, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  return count;
-}
-
-// write() that is not cut short by a signal.
-ssize_t WriteRetrying(int descriptor, const void* buffer, size_t size) {
-  ssize_t count = 0;
-  do {
-    count = write(descriptor, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  return count;
-}
-
-// close(). Linux releases the descriptor even when close() is interrupted, so an interruption is
-// no failure, and closing again could hit a descriptor opened meanwhile.
-bool CloseDescriptor(int descriptor) { return close(descriptor) == 0 || errno == EINTR; }
-
-// ---- Message boxes ----------------------------------------------------------------------------
-
-// text with every CR LF turned into a plain LF.
-std::string WithPlainLineBreaks(const char* text) {
-  std::string result;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (p[0] != '\r' || p[1] != '\n') {
-      result += *p;
-    }
-  }
-  return result;
-}
-
-// The caption on a line of its own, then the text, in UTF-8 with LF line breaks.
-std::string BoxTerminalText(const char* text, const char* caption) {
-  return Utf8FromCp932(WithPlainLineBreaks(caption != nullptr ? caption : "")) + "\n" +
-         Utf8FromCp932(WithPlainLineBreaks(text != nullptr ? text : ""));
-}
-
-void WriteToStream(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
-}
-
-// One line of standard input without its LF and a CR before it; empty at the end of input.
-// Read byte by byte, so that nothing after the line is taken from the input.
-std::string ReadAnswerLine() {
-  std::string line;
-  char byte = 0;
-  while (ReadRetrying(STDIN_FILENO, &byte, 1) == 1 && byte != '\n') {
-    if (line.size() <= MaxAnswerLength) {
-      line += byte;
-    }
-  }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
-  }
-  return line;
-}
-
-// "y" or "yes" in any letter case.
-bool IsYesAnswer(const std::string& answer) {
-  return strcasecmp(answer.c_str(), "y") == 0 || strcasecmp(answer.c_str(), "yes") == 0;
-}
-
-// The result boxes (the viewer's value, the repair tool's success) are the program's output;
-// every other box reports a refusal or a failure.
-bool IsResultBox(uint32_t style) {
-  return (style & MB_TOPMOST_STYLE) != 0 && (style & MB_ICON_MASK) == 0;
-}
-
-// ---- Host process -----------------------------------------------------------------------------
-
-bool IsProcessId(const char* name) {
-  if (*name == '\0') {
-    return false;
-  }
-  for (const char* p = name; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The first word of a process's command line (up to its first NUL); empty when it cannot be
-// read, as for a process that has ended meanwhile.
-std::string FirstCommandWord(const std::string& processPath) {
-  std::string path = processPath + "/cmdline";
-  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    return std::string();
-  }
-  std::string word;
-  char buffer[256];
-  ssize_t count = 0;
-  while (word.size() < MaxCommandWordLength &&
-         (count = ReadRetrying(descriptor, buffer, sizeof buffer)) > 0) {
-    word.append(buffer, static_cast<size_t>(count));
-    if (word.find('\0') != std::string::npos) {
-      break;
-    }
-  }
-  CloseDescriptor(descriptor);
-  return word.substr(0, word.find('\0'));
-}
-
-// The last element of a path written with / or \ separators, as a host run under Wine shows it.
-std::string LastPathElement(const std::string& path) {
-  size_t separator = path.find_last_of("/\\");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
-// Whether the process whose /proc directory is named runs the host for the given user.
-bool IsHostProcess(const char* processId, uid_t user) {
-  std::string processPath = std::string(ProcessDirectory) + "/" + processId;
-  struct stat status {};
-  if (stat(processPath.c_str(), &status) != 0 || status.st_uid != user) {
-    return false;
-  }
-  std::string programName = LastPathElement(FirstCommandWord(processPath));
-  return strcasecmp(programName.c_str(), HostProgramName) == 0;
-}
-
-// ---- Files ------------------------------------------------------------------------------------
 
 uint32_t AttributesOf(const struct stat& status) {
   uint32_t attributes =
@@ -452,80 +246,7 @@ bool CopyFromOpenSource(int source, const struct stat& status, const char* newNa
   return copied;
 }
 
-// ---- Command line -----------------------------------------------------------------------------
-
-bool NeedsQuotes(const char* argument) {
-  if (*argument == '\0') {
-    return true;
-  }
-  for (const char* p = argument; *p != '\0'; ++p) {
-    if (static_cast<unsigned char>(*p) <= ' ') {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The command line as GetCommandLineA would give it for these arguments: each argument (the
-// program name first) after one blank. An empty argument, or one holding a byte at or below 0x20,
-// stands in double quotes, so that the command-line splitter sees it as one token.
-std::string CommandLineFromArguments(int argc, const char* const* argv) {
-  std::string line;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) {
-      line += ' ';
-    }
-    if (NeedsQuotes(argv[i])) {
-      line += '"';
-      line += argv[i];
-      line += '"';
-    } else {
-      line += argv[i];
-    }
-  }
-  return line;
-}
-
 }  // namespace
-
-// The executable's ELF header, placed by the linker.
-extern "C" const char __ehdr_start[];  // NOLINT(bugprone-reserved-identifier)
-
-// ---- Operations -------------------------------------------------------------------------------
-
-// Every box goes to the terminal at once and nothing waits for a key, except the Yes/No question,
-// which reads its answer from standard input. Result boxes go to standard output, all others to
-// standard error.
-int OsMessageBox(const char* text, const char* caption, uint32_t style) {
-  std::string shown = BoxTerminalText(text, caption);
-  if ((style & MB_BUTTONS_MASK) == MB_YESNO_STYLE) {
-    WriteToStream(stderr, shown + YesNoPrompt);
-    return IsYesAnswer(ReadAnswerLine()) ? IDYES_RESULT : IDNO_RESULT;
-  }
-  WriteToStream(IsResultBox(style) ? stdout : stderr, shown + "\n");
-  return IDOK_RESULT;
-}
-
-// The host's main window exists while the host runs: a process of this user whose program, the
-// last path element of its first command-line word, is Qtv.exe in any letter case. Processes
-// that end or cannot be read while the list is walked are passed over.
-bool OsWindowExists(const char* className) {
-  if (std::strcmp(className, HostWindowClassName) != 0) {
-    return false;
-  }
-  DIR* processes = opendir(ProcessDirectory);
-  if (processes == nullptr) {
-    return false;
-  }
-  uid_t user = geteuid();
-  bool found = false;
-  const dirent* entry = nullptr;
-  while (!found && (entry = readdir(processes)) != nullptr) {
-    found = IsProcessId(entry->d_name) && IsHostProcess(entry->d_name, user);
-  }
-  closedir(processes);
-  return found;
-}
 
 // The name is looked up as it stands; wildcards have no meaning here.
 bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
@@ -678,31 +399,4 @@ bool OsCloseHandle(FileHandle handle) {
     return FailWithErrno();
   }
   return ended;
-}
-
-uint32_t OsGetLastError() { return LastError; }
-
-const char* OsGetCommandLine() { return CommandLine.c_str(); }
-
-[[noreturn]] void OsExitProcess(uint32_t exitCode) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  _exit(static_cast<int>(exitCode & ExitCodeMask));
-}
-
-// The offset from the load address of the executable. All of the programs' code is linked into
-// the executable itself, whose ELF header the linker places at that address.
-uint32_t OsImageOffset(const void* codeAddress) {
-  uintptr_t offset =
-      reinterpret_cast<uintptr_t>(codeAddress) - reinterpret_cast<uintptr_t>(__ehdr_start);
-  return static_cast<uint32_t>(offset);
-}
-
-// The program entry: records the command line, runs the program, and ends with exit code 0.
-int main(int argc, char** argv) {
-  CommandLine = CommandLineFromArguments(argc, argv);
-  ProgramMain();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  return 0;
 }

@@ -1,0 +1,88 @@
+// The POSIX platform layer's errors (Win32 codes derived from errno, and the last error) and the
+// system calls that a signal does not cut short.
+#include "posix_io.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform.h"
+
+namespace {
+
+// Win32 error codes that only this file gives.
+constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
+constexpr uint32_t ERROR_WRITE_PROTECT_CODE = 19;
+constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
+constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
+
+thread_local uint32_t LastError = 0;
+
+}  // namespace
+
+namespace posix_layer {
+
+uint32_t ErrorCodeFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND_CODE;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND_CODE;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES_CODE;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED_CODE;
+    case EROFS:
+      return ERROR_WRITE_PROTECT_CODE;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION_CODE;
+    case EEXIST:
+      return ERROR_FILE_EXISTS_CODE;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL_CODE;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE_CODE;
+    case EIO:
+      return ERROR_IO_DEVICE_CODE;
+    default:
+      return ERROR_GEN_FAILURE_CODE;
+  }
+}
+
+bool FailWith(uint32_t code) {
+  LastError = code;
+  return false;
+}
+
+bool FailWithErrno() { return FailWith(ErrorCodeFromErrno(errno)); }
+
+ssize_t ReadRetrying(int descriptor, void* buffer, size_t size) {
+  ssize_t count = 0;
+  do {
+    count = read(descriptor, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+ssize_t WriteRetrying(int descriptor, const void* buffer, size_t size) {
+  ssize_t count = 0;
+  do {
+    count = write(descriptor, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+bool CloseDescriptor(int descriptor) { return close(descriptor) == 0 || errno == EINTR; }
+
+}  // namespace posix_layer
+
+uint32_t OsGetLastError() { return LastError; }

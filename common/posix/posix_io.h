@@ -1,0 +1,35 @@
+// What the files of the POSIX platform layer share: the last error, the Win32 error code for an
+// errno value, and the system calls that a signal does not cut short.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace posix_layer {
+
+// Win32 error codes that only this layer produces and more than one of its files gives.
+constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
+constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+
+// The Win32 error code closest to an errno value.
+uint32_t ErrorCodeFromErrno(int error);
+
+// Records code as the last error. Returns false, for the caller to return.
+bool FailWith(uint32_t code);
+
+// Records the code for the current errno as the last error. Returns false.
+bool FailWithErrno();
+
+// read() that is not cut short by a signal.
+ssize_t ReadRetrying(int descriptor, void* buffer, size_t size);
+
+// write() that is not cut short by a signal.
+ssize_t WriteRetrying(int descriptor, const void* buffer, size_t size);
+
+// close(). Linux releases the descriptor even when close() is interrupted, so an interruption is
+// no failure, and closing again could hit a descriptor opened meanwhile.
+bool CloseDescriptor(int descriptor);
+
+}  // namespace posix_layer

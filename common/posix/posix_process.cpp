@@ -1,0 +1,78 @@
+// The process on the POSIX platform layer: the program entry, the command line as Windows would
+// give it, the exit code and the place of the code in the executable.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform.h"
+
+namespace {
+
+// POSIX keeps only the low 8 bits of an exit code.
+constexpr uint32_t ExitCodeMask = 0xFF;
+
+std::string CommandLine;
+
+bool NeedsQuotes(const char* argument) {
+  if (*argument == '\0') {
+    return true;
+  }
+  for (const char* p = argument; *p != '\0'; ++p) {
+    if (static_cast<unsigned char>(*p) <= ' ') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The command line as GetCommandLineA would give it for these arguments: each argument (the
+// program name first) after one blank. An empty argument, or one holding a byte at or below 0x20,
+// stands in double quotes, so that the command-line splitter sees it as one token.
+std::string CommandLineFromArguments(int argc, const char* const* argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) {
+      line += ' ';
+    }
+    if (NeedsQuotes(argv[i])) {
+      line += '"';
+      line += argv[i];
+      line += '"';
+    } else {
+      line += argv[i];
+    }
+  }
+  return line;
+}
+
+}  // namespace
+
+// The executable's ELF header, placed by the linker.
+extern "C" const char __ehdr_start[];  // NOLINT(bugprone-reserved-identifier)
+
+const char* OsGetCommandLine() { return CommandLine.c_str(); }
+
+[[noreturn]] void OsExitProcess(uint32_t exitCode) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(static_cast<int>(exitCode & ExitCodeMask));
+}
+
+// The offset from the load address of the executable. All of the programs' code is linked into
+// the executable itself, whose ELF header the linker places at that address.
+uint32_t OsImageOffset(const void* codeAddress) {
+  uintptr_t offset =
+      reinterpret_cast<uintptr_t>(codeAddress) - reinterpret_cast<uintptr_t>(__ehdr_start);
+  return static_cast<uint32_t>(offset);
+}
+
+// The program entry: records the command line, runs the program, and ends with exit code 0.
+int main(int argc, char** argv) {
+  CommandLine = CommandLineFromArguments(argc, argv);
+  ProgramMain();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  return 0;
+}
