@@ -6,11 +6,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "platform.h"
 #include "posix_io.h"
@@ -39,9 +37,6 @@ const char CopyTemporarySuffix[] = ".copy-XXXXXX";
 constexpr mode_t NewFileMode = 0666;
 constexpr mode_t PermissionBits = 07777;
 constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
-
-// Plain files opened by CreateForWriting and not yet closed.
-std::vector<int> RewrittenFiles;
 
 int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
 
@@ -106,51 +101,25 @@ int OpenPlainFileToRead(const char* name, struct stat* status) {
   return descriptor;
 }
 
-// Opens name for writing as CREATE_ALWAYS does. Windows refuses an existing file with the
-// read-only attribute, without cutting it; the owner's write bit stands for that attribute here
-// (the superuser could write anyway); a directory cannot be opened for writing at all. Returns
-// -1 with the last error set.
-//
-// An existing file is cut to what has been written when it is closed (EndRewrittenFile), not
-// when it is opened: the new bytes go over the file's own blocks, which takes a fraction of the
-// time that freeing them and allocating them afresh takes, and on most file systems a rewrite no
-// longer than the file needs no free space. Until the close, bytes of the old content may follow
-// the new ones, as they stay after a write that fails midway.
+// Opens name for writing as CREATE_ALWAYS does: an existing file is cut to length 0 at once and
+// keeps its inode, owner, mode and hard links. Cut at the open, a rewrite that stops midway (a
+// full disk, a file-size limit, a kill) leaves a file that is visibly short, always the start of
+// the new text, never new text followed by the rest of the old. Windows refuses an existing file
+// with the read-only attribute, without cutting it; the owner's write bit stands for that
+// attribute here (the superuser could write anyway); a directory cannot be opened for writing at
+// all. Returns -1 with the last error set.
 int CreateForWriting(const char* name) {
   struct stat status {};
   if (stat(name, &status) == 0 && IsReadOnly(status)) {
     FailWith(ERROR_ACCESS_DENIED_CODE);
     return -1;
   }
-  int descriptor = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, NewFileMode);
+  int descriptor = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFileMode);
   if (descriptor < 0) {
     FailWithErrno();
     return -1;
   }
-  if (fstat(descriptor, &status) != 0) {
-    FailWithErrno();
-    CloseDescriptor(descriptor);
-    return -1;
-  }
-  if (S_ISREG(status.st_mode)) {
-    RewrittenFiles.push_back(descriptor);
-  }
   return descriptor;
-}
-
-// Cuts a plain file opened by CreateForWriting where the writing stopped. Any other descriptor
-// is left as it is. Returns false with the last error set.
-bool EndRewrittenFile(int descriptor) {
-  auto found = std::find(RewrittenFiles.begin(), RewrittenFiles.end(), descriptor);
-  if (found == RewrittenFiles.end()) {
-    return true;
-  }
-  RewrittenFiles.erase(found);
-  off_t end = lseek(descriptor, 0, SEEK_CUR);
-  if (end < 0 || ftruncate(descriptor, end) != 0) {
-    return FailWithErrno();
-  }
-  return true;
 }
 
 // Whether a copy may go to name: not when it is the source itself, a read-only file (CopyFileA
@@ -394,9 +363,8 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
 }
 
 bool OsCloseHandle(FileHandle handle) {
-  bool ended = EndRewrittenFile(Descriptor(handle));
   if (!CloseDescriptor(Descriptor(handle))) {
     return FailWithErrno();
   }
-  return ended;
+  return true;
 }

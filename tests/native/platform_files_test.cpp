@@ -241,6 +241,7 @@ TEST(FileAccessTest, CreatingAnExistingFileLeavesJustTheNewBytesInTheSameFile) {
       EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
       EXPECT_EQ(piece.size(), written);
       expected += piece;
+      EXPECT_EQ(expected, ReadBytes(path)) << "the open file holds more than was written";
     }
     EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
     EXPECT_EQ(expected, ReadBytes(path));

@@ -526,23 +526,36 @@ TEST(RepairNativeTest, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
 }
 
 TEST(RepairNativeTest, ShortWriteEndsWithTheRuntimeErrorReportAndACutFile) {
-  // With the file size limited to the old size, the copy fits and the rewrite, longer by one byte
-  // for every line ended by CR alone, is cut short. A write that stops exactly at a multiple of
-  // the 128-byte buffer would fail with EFBIG instead of being cut short.
-  ScratchFolder folder;
-  AddNeighbours(folder);
-  const std::string settings = Basic + FillerLines(40, "\r");
-  const std::string rewritten = Repaired("430") + FillerLines(40);
-  ASSERT_NE(0u, settings.size() % 128);
-  native::WriteBytes(folder / SettingsName, settings);
-  RunOptions options;
-  options.fileSizeLimit = static_cast<int64_t>(settings.size());
-  RepairRun run = RunRepair(folder, {}, options);
-  EXPECT_EQ(101, run.child.exitCode);
-  EXPECT_EQ("", run.child.out);
-  EXPECT_TRUE(std::regex_match(run.child.err, Report(101))) << run.child.err;
-  ExpectBackupOfTheSettings(run);
-  ExpectFile(run, SettingsName, rewritten.substr(0, settings.size()));
+  // With the file size limited, the rewrite, longer by one byte for every line ended by CR alone,
+  // is cut short: at the old size, where the copy still fits, or at half of it, where the copy
+  // fails, the user goes on without it, and the old text would still follow the new if the file
+  // were not cut when it is opened. A write that stops exactly at a multiple of the 128-byte
+  // buffer would fail with EFBIG instead of being cut short. The limit holds for the captured
+  // standard error too, which the question and the report must fit into.
+  const std::string settings = Basic + FillerLines(80, "\r");
+  const std::string rewritten = Repaired("430") + FillerLines(80);
+  for (size_t limit : {settings.size(), settings.size() / 2}) {
+    SCOPED_TRACE(limit);
+    ASSERT_NE(0u, limit % 128);
+    bool copyFits = limit == settings.size();
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    native::WriteBytes(folder / SettingsName, settings);
+    RunOptions options;
+    options.fileSizeLimit = static_cast<int64_t>(limit);
+    options.input = "y\n";
+    RepairRun run = RunRepair(folder, {}, options);
+    EXPECT_EQ(101, run.child.exitCode);
+    EXPECT_EQ("", run.child.out);
+    std::string question = copyFits ? "" : Question(CreateVerb);
+    ASSERT_EQ(question, run.child.err.substr(0, question.size()));
+    std::string report = run.child.err.substr(question.size());
+    EXPECT_TRUE(std::regex_match(report, Report(101))) << run.child.err;
+    if (copyFits) {
+      ExpectBackupOfTheSettings(run);
+    }
+    ExpectFile(run, SettingsName, rewritten.substr(0, limit));
+  }
 }
 
 // Sets the immutable flag of a file until scope end, when the system allows it (as root, on a
