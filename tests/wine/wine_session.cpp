@@ -358,9 +358,14 @@ bool MakeWorkDir(std::string* whyNot) {
     }
   }
   if (Account.switched) {
-    // The X server's socket folder, when the account's Xvfb is the first to need it, would be
-    // the account's; an X server of another user could then not make its socket there.
-    mkdir("/tmp/.X11-unix", 01777);
+    // The X server's socket folder, as root makes it: open to every user, sticky. Made by the
+    // account's Xvfb, it would be the account's, and Xvfb refuses to make it anyway.
+    const char* socketDir = "/tmp/.X11-unix";
+    struct stat folder;
+    if ((mkdir(socketDir, 01777) == 0 || errno == EEXIST) && stat(socketDir, &folder) == 0 &&
+        folder.st_uid == 0) {
+      chmod(socketDir, 01777);
+    }
   }
   if (!RunQuietly({"test", "-w", HomeDir, "-a", "-r", HelpersCopyDir}, WineCommandTimeoutMs)) {
     *whyNot = std::string("the account ") + WineUserName + " cannot use " + WorkDir +
