@@ -20,6 +20,7 @@ constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
 constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 
 thread_local uint32_t LastError = 0;
+uint32_t OutputFailure = 0;
 
 }  // namespace
 
@@ -53,6 +54,8 @@ uint32_t ErrorCodeFromErrno(int error) {
       return ERROR_FILENAME_EXCED_RANGE_CODE;
     case EIO:
       return ERROR_IO_DEVICE_CODE;
+    case EPIPE:
+      return ERROR_BROKEN_PIPE_CODE;
     default:
       return ERROR_GEN_FAILURE_CODE;
   }
@@ -82,6 +85,14 @@ ssize_t WriteRetrying(int descriptor, const void* buffer, size_t size) {
 }
 
 bool CloseDescriptor(int descriptor) { return close(descriptor) == 0 || errno == EINTR; }
+
+void NoteOutputFailure(int error) {
+  if (OutputFailure == 0) {
+    OutputFailure = ErrorCodeFromErrno(error);
+  }
+}
+
+uint32_t OutputFailureCode() { return OutputFailure; }
 
 }  // namespace posix_layer
 

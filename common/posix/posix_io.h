@@ -28,6 +28,13 @@ ssize_t ReadRetrying(int descriptor, void* buffer, size_t size);
 // write() that is not cut short by a signal.
 ssize_t WriteRetrying(int descriptor, const void* buffer, size_t size);
 
+// Remembers errno of a message that could not be written to standard output or standard error;
+// the first one counts.
+void NoteOutputFailure(int error);
+
+// The Win32 code of the first message that could not be written; 0 while all could.
+uint32_t OutputFailureCode();
+
 // close(). Linux releases the descriptor even when close() is interrupted, so an interruption is
 // no failure, and closing again could hit a descriptor opened meanwhile.
 bool CloseDescriptor(int descriptor);

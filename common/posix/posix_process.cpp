@@ -2,11 +2,17 @@
 // give it, the exit code and the place of the code in the executable.
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "platform.h"
+#include "posix_io.h"
+
+using posix_layer::NoteOutputFailure;
+using posix_layer::OutputFailureCode;
 
 namespace {
 
@@ -54,9 +60,18 @@ extern "C" const char __ehdr_start[];  // NOLINT(bugprone-reserved-identifier)
 
 const char* OsGetCommandLine() { return CommandLine.c_str(); }
 
+// A run that ends with 0 although a message of it could not be written ends with that write's
+// error instead: what the user did not see is no success. A run that ends with an error number
+// keeps it.
 [[noreturn]] void OsExitProcess(uint32_t exitCode) {
-  std::fflush(stdout);
-  std::fflush(stderr);
+  for (std::FILE* stream : {stdout, stderr}) {
+    if (std::fflush(stream) != 0) {
+      NoteOutputFailure(errno);
+    }
+  }
+  if (exitCode == 0) {
+    exitCode = OutputFailureCode();
+  }
   _exit(static_cast<int>(exitCode & ExitCodeMask));
 }
 
@@ -69,10 +84,11 @@ uint32_t OsImageOffset(const void* codeAddress) {
 }
 
 // The program entry: records the command line, runs the program, and ends with exit code 0.
+// A closed pipe on standard output or standard error is a failed write, not a signal that
+// would end the run wherever it stands, the rewrite of the settings file included.
 int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
   CommandLine = CommandLineFromArguments(argc, argv);
   ProgramMain();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  return 0;
+  OsExitProcess(0);
 }

@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -35,15 +36,61 @@ std::string WithPlainLineBreaks(const char* text) {
   return result;
 }
 
-// The caption on a line of its own, then the text, in UTF-8 with LF line breaks.
-std::string BoxTerminalText(const char* text, const char* caption) {
-  return Utf8FromCp932(WithPlainLineBreaks(caption != nullptr ? caption : "")) + "\n" +
-         Utf8FromCp932(WithPlainLineBreaks(text != nullptr ? text : ""));
+// UTF-8 text with its control characters made visible as cat -v shows them: ^[ for ESC, ^M for a
+// CR alone, ^? for DEL, M-^[ for the C1 character U+009B (which a code page 932 table other than
+// this build's may give for a single byte). The texts carry the settings file's bytes, which must
+// never reach the terminal as a command: a crafted value could retitle the window or clear the
+// screen. LF and TAB stay, as a line may hold them and they do no harm.
+std::string WithVisibleControls(const std::string& utf8) {
+  constexpr unsigned char Delete = 0x7F;
+  constexpr unsigned char CaretOffset = 0x40;  // ESC 0x1B is shown as ^ and '[' 0x5B
+  constexpr unsigned char C1Lead = 0xC2;       // U+0080 to U+009F are C2 80 to C2 9F in UTF-8
+  constexpr unsigned char C1First = 0x80;
+  constexpr unsigned char C1End = 0xA0;
+  std::string shown;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte == C1Lead && i + 1 < utf8.size()) {
+      auto next = static_cast<unsigned char>(utf8[i + 1]);
+      if (next >= C1First && next < C1End) {
+        shown += "M-^";
+        shown += static_cast<char>(next - C1First + CaretOffset);
+        ++i;
+        continue;
+      }
+    }
+    if (byte == Delete) {
+      shown += "^?";
+    } else if (byte < ' ' && byte != '\n' && byte != '\t') {
+      shown += '^';
+      shown += static_cast<char>(byte + CaretOffset);
+    } else {
+      shown += utf8[i];
+    }
+  }
+  return shown;
 }
 
-void WriteToStream(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
+// The caption on a line of its own, then the text, in UTF-8 with LF line breaks and visible
+// control characters.
+std::string BoxTerminalText(const char* text, const char* caption) {
+  return WithVisibleControls(
+             Utf8FromCp932(WithPlainLineBreaks(caption != nullptr ? caption : ""))) +
+         "\n" +
+         WithVisibleControls(Utf8FromCp932(WithPlainLineBreaks(text != nullptr ? text : "")));
+}
+
+// Writes text to stream at once. A failure (a full device, a pipe nobody reads) is remembered
+// for the exit code, and the run goes on: a rewrite under way is never left half done for a
+// message. Returns false when the text could not be written.
+bool WriteToStream(std::FILE* stream, const std::string& text) {
+  bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  written = std::fflush(stream) == 0 && written;
+  if (!written) {
+    NoteOutputFailure(errno);
+    std::clearerr(stream);
+  }
+  return written;
 }
 
 // One line of standard input without its LF and a CR before it; empty at the end of input.
@@ -81,7 +128,10 @@ bool IsResultBox(uint32_t style) {
 int OsMessageBox(const char* text, const char* caption, uint32_t style) {
   std::string shown = BoxTerminalText(text, caption);
   if ((style & MB_BUTTONS_MASK) == MB_YESNO_STYLE) {
-    WriteToStream(stderr, shown + YesNoPrompt);
+    // A question the user cannot see is answered No.
+    if (!WriteToStream(stderr, shown + YesNoPrompt)) {
+      return IDNO_RESULT;
+    }
     return IsYesAnswer(ReadAnswerLine()) ? IDYES_RESULT : IDNO_RESULT;
   }
   WriteToStream(IsResultBox(style) ? stdout : stderr, shown + "\n");

@@ -1,5 +1,6 @@
 // The POSIX platform layer at the terminal: message boxes, the Yes/No question, the command
 // line, the process end and the failure site.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -70,6 +71,11 @@ TEST(MessageBoxTest, ShowsCaptionLineThenTextOnTheStreamOfItsKind) {
       {"text far longer than one conversion step", Repeated(Cp932("あ"), 400) + "\x80", "c",
        ResultBoxStyle, "c\n" + Repeated("あ", 400) + "\uFFFD\n", ""},
       {"empty text", "", "c", ErrorBoxStyle, "", "c\n\n"},
+      // A value of the settings file must not drive the terminal: control characters are shown
+      // as cat -v shows them, LF and TAB stay.
+      {"control characters made visible", "a\x1B]0;t\x07z\x1B[2J\x7F\rq\tw\nx\x01", "c",
+       ResultBoxStyle, "c\na^[]0;t^Gz^[[2J^?^Mq\tw\nx^A\n", ""},
+      {"control characters in the caption", "t", "\x1B[2Jc", ErrorBoxStyle, "", "^[[2Jc\nt\n"},
   };
   for (const BoxCase& row : cases) {
     SCOPED_TRACE(row.what);
@@ -177,6 +183,48 @@ TEST(ExitProcessTest, EndsWithTheCodeAfterPendingOutput) {
     EXPECT_EQ(row.seen, result.exitCode);
     EXPECT_EQ("pending", result.out);
     EXPECT_EQ("also", result.err);
+  }
+}
+
+struct LostOutputCase {
+  const char* what;
+  int stream;         // the descriptor that cannot be written
+  bool closedPipe;    // a pipe nobody reads; else a full device
+  uint32_t style;     // of the box shown
+  uint32_t exitCode;  // the run's own
+  int seen;           // what the parent sees
+};
+
+TEST(ExitProcessTest, OutputThatCannotBeWrittenEndsTheRunWithItsError) {
+  const LostOutputCase cases[] = {
+      {"result to a full device", STDOUT_FILENO, false, ResultBoxStyle, 0, 112},
+      {"error box to a closed pipe", STDERR_FILENO, true, ErrorBoxStyle, 0, 109},
+      {"a run that failed keeps its number", STDERR_FILENO, false, ReportBoxStyle, 5, 5},
+      // The question goes unseen: the answer on standard input does not count, it is No.
+      {"question to a full device", STDERR_FILENO, false, QuestionStyle, 0, 112},
+  };
+  constexpr int AnsweredYes = 77;
+  for (const LostOutputCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ChildResult result = RunInChild(
+        [&]() -> int {
+          int sink[2] = {-1, -1};
+          if (row.closedPipe) {
+            if (pipe(sink) != 0) {
+              return -1;
+            }
+            close(sink[0]);
+          } else {
+            sink[1] = open("/dev/full", O_WRONLY);
+          }
+          dup2(sink[1], row.stream);
+          if (OsMessageBox("t", "c", row.style) == IDYES_RESULT) {
+            return AnsweredYes;
+          }
+          OsExitProcess(row.exitCode);
+        },
+        "y\n");
+    EXPECT_EQ(row.seen, result.exitCode);
   }
 }
 
