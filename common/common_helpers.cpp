@@ -39,7 +39,12 @@ int32_t GetFileStamp(const char* name) {
   return static_cast<int32_t>((static_cast<uint32_t>(dosDate) << 16) | dosTime);
 }
 
-bool FileIsPresent(const char* name) { return GetFileStamp(name) != NoFileStamp; }
+// The time plays no part: a file whose last write has no MS-DOS date is there all the same, and
+// telling the user to copy the tool into the folder where it already is would help nobody.
+bool FileIsPresent(const char* name) {
+  FoundEntry entry{};
+  return OsFindFirstEntry(name, &entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) == 0;
+}
 
 uint32_t GetAttributes(const char* name) { return OsGetFileAttributes(name); }
 

@@ -23,7 +23,8 @@ void ShowErrorBox(const char* message);
 // time lies outside what MS-DOS can hold (1980 to 2107).
 int32_t GetFileStamp(const char* name);
 
-// True exactly when GetFileStamp finds a stamp for name.
+// True exactly when the directory search finds an entry of that name that is not a directory,
+// whatever its last-write time.
 bool FileIsPresent(const char* name);
 
 // The platform's attribute bits for name, unchanged; INVALID_ATTRIBUTES_VALUE when the query

@@ -427,11 +427,6 @@ TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
        [](const ScratchFolder& folder) {
          ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
        }},
-      {"written in 1979",
-       [](const ScratchFolder& folder) {
-         native::WriteBytes(folder / SettingsName, Basic);
-         native::SetModificationTime(folder / SettingsName, native::UtcSeconds(1979, 6, 1));
-       }},
   };
   for (const PreparedCase& row : cases) {
     for (bool withBackup : {false, true}) {

@@ -62,7 +62,7 @@ TEST_F(ViewerRun, ShowsOneBoxAndEndsWithZero) {
   }
 }
 
-TEST_F(ViewerRun, DirectoryOrUnpackableTimeCountsAsMissing) {
+TEST_F(ViewerRun, DirectoryCountsAsMissingAndAnUnpackableTimeDoesNot) {
   fake::Double.files["Qtv.ini"].isDirectory = true;
   EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
   EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ErrorBox(NotFound)});
@@ -71,15 +71,14 @@ TEST_F(ViewerRun, DirectoryOrUnpackableTimeCountsAsMissing) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
   fake::Double.files["Qtv.ini"].lastWriteTime = fake::MakeFileTime(1975, 1, 1, 0, 0, 0);
   EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ErrorBox(NotFound)});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ResultBox("430")});
 }
 
 TEST_F(ViewerRun, ReadsOnlyAndClosesBeforeLocating) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
   EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
   EXPECT_EQ(fake::Double.log, (std::vector<std::string>{
-                                  "FindFirstFile Qtv.ini", "FileTimeToLocal", "FileTimeToDosDateTime",
-                                  "FindWindow TOstrelForm", "CreateFile Qtv.ini", "ReadFile 128",
+                                  "FindFirstFile Qtv.ini", "FindWindow TOstrelForm", "CreateFile Qtv.ini", "ReadFile 128",
                                   "ReadFile 128", "CloseHandle", "MessageBox Panepeek"}));
 }
 

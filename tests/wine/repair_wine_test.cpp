@@ -114,9 +114,10 @@ struct RepairCase {
   const char* name;
   std::string settings;  // UTF-8; written as code page 932
   std::string arguments;
-  const char* oldBackup;  // UTF-8; nullptr: no backup before the run
-  std::string action;     // on the success box
-  std::string repaired;   // the settings file afterwards, UTF-8
+  const char* oldBackup;        // UTF-8; nullptr: no backup before the run
+  std::string action;           // on the success box
+  std::string repaired;         // the settings file afterwards, UTF-8
+  long long lastWriteTime = 0;  // of the settings file, seconds since 1970; 0: as written
 };
 
 class RepairResultTest : public RepairWineTest, public testing::WithParamInterface<RepairCase> {};
@@ -126,6 +127,9 @@ TEST_P(RepairResultTest, RewritesTheEntryLineAndKeepsTheOldFile) {
   std::string original = WriteSettings(row.settings);
   if (row.oldBackup != nullptr) {
     folder_.Write(Backup, Cp932(row.oldBackup));
+  }
+  if (row.lastWriteTime != 0) {
+    folder_.SetLastWriteTime(Settings, row.lastWriteTime);
   }
   ProgramRun run = RunRepair({row.action}, row.arguments);
   ExpectRun(run, {SuccessBox()}, 0);
@@ -143,11 +147,17 @@ std::string ManyLines(int count) {
 
 const std::string LongLine = "COLUMNS=" + std::string(300, '9');
 
+// A last-write time before 1980, which an MS-DOS date cannot hold.
+constexpr long long In1975 = 157766400;  // 1975-01-01
+
 INSTANTIATE_TEST_SUITE_P(
     Files, RepairResultTest,
     testing::Values(
         RepairCase{"NoArgumentWrites430", PlainSettings, "", nullptr, "ok",
                    RepairedPlainSettings(430)},
+        // A time that has no MS-DOS date does not hide the file.
+        RepairCase{"WrittenBefore1980", PlainSettings, "450", nullptr, "ok",
+                   RepairedPlainSettings(450), In1975},
         RepairCase{"ArgumentWidth", PlainSettings, "450", nullptr, "ok",
                    RepairedPlainSettings(450)},
         RepairCase{"SuccessBoxAnsweredWithEnter", PlainSettings, "32767", nullptr, "enter",
@@ -242,12 +252,8 @@ struct RefusalCase {
   const char* name;
   const char* settings;      // UTF-8; nullptr: no settings file
   bool settingsIsDirectory;  // a folder named Qtv.ini instead of the file
-  long long lastWriteTime;   // seconds since 1970; 0: as written
   std::string text;
 };
-
-// A last-write time before 1980, which the MS-DOS stamp of the existence test cannot hold.
-constexpr long long In1975 = 157766400;  // 1975-01-01
 
 class RepairRefusalTest : public RepairWineTest, public testing::WithParamInterface<RefusalCase> {};
 
@@ -258,9 +264,6 @@ TEST_P(RepairRefusalTest, ShowsOneErrorBoxAndLeavesTheSettingsAlone) {
     folder_.MakeDirectory(Settings);
   } else if (row.settings != nullptr) {
     original = WriteSettings(row.settings);
-  }
-  if (row.lastWriteTime != 0) {
-    folder_.SetLastWriteTime(Settings, row.lastWriteTime);
   }
   FolderSnapshot before = Snapshot(folder_);
   ProgramRun run = RunRepair({"ok"}, "450");
@@ -278,15 +281,13 @@ TEST_P(RepairRefusalTest, ShowsOneErrorBoxAndLeavesTheSettingsAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Checks, RepairRefusalTest,
     testing::Values(
-        RefusalCase{"SettingsMissing", nullptr, false, 0, NotFoundText},
-        RefusalCase{"SettingsIsAFolder", nullptr, true, 0, NotFoundText},
-        RefusalCase{"WrittenBefore1980", PlainSettings.c_str(), false, In1975, NotFoundText},
-        RefusalCase{"HeaderMissing", "[desktop]\r\nLISTWIDTH=430\r\n", false, 0, HeaderMissingText},
-        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false, 0,
+        RefusalCase{"SettingsMissing", nullptr, false, NotFoundText},
+        RefusalCase{"SettingsIsAFolder", nullptr, true, NotFoundText},
+        RefusalCase{"HeaderMissing", "[desktop]\r\nLISTWIDTH=430\r\n", false, HeaderMissingText},
+        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false,
                     HeaderRepeatedText},
-        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, 0,
-                    EntryMissingText},
-        RefusalCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\nOLDLISTWIDTH=5\r\n", false, 0,
+        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, EntryMissingText},
+        RefusalCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\nOLDLISTWIDTH=5\r\n", false,
                     EntryRepeatedText}),
     RowName<RefusalCase>);
 
@@ -350,8 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BackupCase{"FolderAnsweredNo", Blocker::Directory, "no", "作成"},
                     BackupCase{"FolderAnsweredWithEnter", Blocker::Directory, "enter", "作成"},
                     BackupCase{"HeldAnsweredYes", Blocker::HeldWithoutShare, "yes", "更新"},
-                    BackupCase{"HeldAnsweredWithEnter", Blocker::HeldWithoutShare, "enter",
-                               "更新"},
+                    BackupCase{"HeldAnsweredWithEnter", Blocker::HeldWithoutShare, "enter", "更新"},
                     BackupCase{"ReadOnlyAnsweredYes", Blocker::ReadOnlyBackup, "yes", "更新"}),
     RowName<BackupCase>);
 
@@ -524,8 +524,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Read-only, and only its owner may change that.
         OtherOwnerCase{"ReadOnly", 0444, {"ok"}, {ErrorBox(AttributeText)}, 0, false},
         // Present, but neither the copy nor the tool's own read may open it.
-        OtherOwnerCase{"NotReadableAnsweredYes", 0600, {"yes", "ok"}, {BackupQuestion("作成")},
-                       AccessDenied, false},
+        OtherOwnerCase{"NotReadableAnsweredYes",
+                       0600,
+                       {"yes", "ok"},
+                       {BackupQuestion("作成")},
+                       AccessDenied,
+                       false},
         OtherOwnerCase{"NotReadableAnsweredNo", 0600, {"no"}, {BackupQuestion("作成")}, 0, false}),
     RowName<OtherOwnerCase>);
 

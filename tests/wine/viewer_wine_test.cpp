@@ -34,8 +34,6 @@ ExpectedBox ResultBox(const std::string& value) {
 ExpectedBox ErrorBox(const std::string& text) { return {Caption, text, "stop", "ok", "ok"}; }
 
 // A last-write time before 1980, which the MS-DOS stamp cannot hold (seconds since 1970).
-// Times after 2107 cannot be packed either on Windows, but Wine's FileTimeToDosDateTime packs
-// them with the year wrapped, so that edge is left to the tests with the platform double.
 constexpr long long In1975 = 157766400;  // 1975-01-01
 
 class ViewerWineTest : public WineTest {
@@ -78,6 +76,7 @@ struct ResultCase {
   std::string arguments;
   std::string action;
   std::string shownValue;
+  long long lastWriteTime = 0;  // seconds since 1970; 0: as written
 };
 
 class ViewerResultTest : public ViewerWineTest, public testing::WithParamInterface<ResultCase> {};
@@ -85,6 +84,9 @@ class ViewerResultTest : public ViewerWineTest, public testing::WithParamInterfa
 TEST_P(ViewerResultTest, ShowsTheValueAfterTheFirstEquals) {
   const ResultCase& row = GetParam();
   WriteSettings(row.settings);
+  if (row.lastWriteTime != 0) {
+    folder_.SetLastWriteTime("Qtv.ini", row.lastWriteTime);
+  }
   ProgramRun run = RunViewer({row.action}, row.arguments);
   ExpectRun(run, {ResultBox(row.shownValue)}, 0);
 }
@@ -106,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"OtherSectionsAndLineEnds",
                    "[GENERAL]\r\nA=1\r\n\r\n[DESKTOP]\rLEFT=0\r\nLISTWIDTH=512", "", "ok", "512"},
         ResultCase{"CtrlZAtTheEnd", "[DESKTOP]\r\nLISTWIDTH=430\r\n\x1A", "", "ok", "430"},
+        // A time the MS-DOS stamp cannot hold does not hide the file.
+        ResultCase{"WrittenBefore1980", PlainSettings, "", "ok", "430", In1975},
         ResultCase{"ValueLongerThanTheReadBuffer", "[DESKTOP]\r\nLISTWIDTH=" + LongValue + "\r\n",
                    "", "ok", LongValue}),
     RowName<ResultCase>);
@@ -116,7 +120,6 @@ struct RefusalCase {
   const char* name;
   const char* settings;      // UTF-8; nullptr: no settings file
   bool settingsIsDirectory;  // a folder named Qtv.ini instead of the file
-  long long lastWriteTime;   // seconds since 1970; 0: as written
   bool hostRunning;
   std::string text;
 };
@@ -129,9 +132,6 @@ TEST_P(ViewerRefusalTest, ShowsOneErrorBoxAndEndsWithZero) {
     folder_.MakeDirectory("Qtv.ini");
   } else if (row.settings != nullptr) {
     WriteSettings(row.settings);
-  }
-  if (row.lastWriteTime != 0) {
-    folder_.SetLastWriteTime("Qtv.ini", row.lastWriteTime);
   }
   HeldHelper host;
   std::string whyNot;
@@ -147,22 +147,21 @@ TEST_P(ViewerRefusalTest, ShowsOneErrorBoxAndEndsWithZero) {
 INSTANTIATE_TEST_SUITE_P(
     Checks, ViewerRefusalTest,
     testing::Values(
-        RefusalCase{"SettingsMissing", nullptr, false, 0, false, NotFoundText},
-        RefusalCase{"SettingsIsAFolder", nullptr, true, 0, false, NotFoundText},
-        RefusalCase{"WrittenBefore1980", PlainSettings.c_str(), false, In1975, false, NotFoundText},
-        RefusalCase{"SettingsMissingWhileHostRuns", nullptr, false, 0, true, NotFoundText},
-        RefusalCase{"HostRunning", PlainSettings.c_str(), false, 0, true, HostRunningText},
-        RefusalCase{"HeaderMissing", "LISTWIDTH=430\r\n", false, 0, false, HeaderMissingText},
-        RefusalCase{"HeaderInOtherCase", "[desktop]\r\nLISTWIDTH=430\r\n", false, 0, false,
+        RefusalCase{"SettingsMissing", nullptr, false, false, NotFoundText},
+        RefusalCase{"SettingsIsAFolder", nullptr, true, false, NotFoundText},
+        RefusalCase{"SettingsMissingWhileHostRuns", nullptr, false, true, NotFoundText},
+        RefusalCase{"HostRunning", PlainSettings.c_str(), false, true, HostRunningText},
+        RefusalCase{"HeaderMissing", "LISTWIDTH=430\r\n", false, false, HeaderMissingText},
+        RefusalCase{"HeaderInOtherCase", "[desktop]\r\nLISTWIDTH=430\r\n", false, false,
                     HeaderMissingText},
-        RefusalCase{"LineEndsOfLfAlone", "[DESKTOP]\nLISTWIDTH=430\n", false, 0, false,
+        RefusalCase{"LineEndsOfLfAlone", "[DESKTOP]\nLISTWIDTH=430\n", false, false,
                     HeaderMissingText},
-        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false, 0,
+        RefusalCase{"HeaderRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\n[DESKTOP]\r\n", false,
                     false, HeaderRepeatedText},
-        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, 0, false,
+        RefusalCase{"EntryMissing", "[DESKTOP]\r\n\r\nLISTWIDTH=430\r\n", false, false,
                     EntryMissingText},
         RefusalCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=430\r\n[OTHER]\r\nLISTWIDTH=5\r\n",
-                    false, 0, false, EntryRepeatedText}),
+                    false, false, EntryRepeatedText}),
     RowName<RefusalCase>);
 
 // ---- The settings file held open by another program ------------------------------------------
