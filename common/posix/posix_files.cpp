@@ -1,12 +1,16 @@
 // Files on the POSIX platform layer: the directory search, attributes and times, the copy, and
 // text-file access. File handles are file descriptors. Windows' read-only attribute is the
-// owner's missing write permission; hidden and system have no counterpart.
+// owner's missing write permission; hidden and system have no counterpart. A bare name finds its
+// entry whatever its letter case, as on Windows.
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -215,12 +219,37 @@ bool CopyFromOpenSource(int source, const struct stat& status, const char* newNa
   return copied;
 }
 
+// The entry a name stands for, as Windows (and Wine) find it: the name itself when an entry of
+// that name exists; else, for a bare name, the entry of the current folder that matches it
+// without regard to ASCII letter case (QTV.INI for Qtv.ini), the first in byte order when
+// several do. A name that nothing matches stays as it is, so that a file made under it gets the
+// name as the program spells it.
+std::string ExistingName(const char* name) {
+  struct stat status {};
+  if (std::strchr(name, '/') != nullptr || lstat(name, &status) == 0) {
+    return name;
+  }
+  DIR* folder = opendir(".");
+  if (folder == nullptr) {
+    return name;
+  }
+  std::string found;
+  while (const dirent* entry = readdir(folder)) {
+    if (strcasecmp(entry->d_name, name) == 0 &&
+        (found.empty() || std::strcmp(entry->d_name, found.c_str()) < 0)) {
+      found = entry->d_name;
+    }
+  }
+  closedir(folder);
+  return found.empty() ? std::string(name) : found;
+}
+
 }  // namespace
 
-// The name is looked up as it stands; wildcards have no meaning here.
+// Wildcards have no meaning here.
 bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
   struct stat status {};
-  if (stat(name, &status) != 0) {
+  if (stat(ExistingName(name).c_str(), &status) != 0) {
     return FailWithErrno();
   }
   entry->attributes = AttributesOf(status);
@@ -265,7 +294,7 @@ bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime
 
 uint32_t OsGetFileAttributes(const char* name) {
   struct stat status {};
-  if (stat(name, &status) != 0) {
+  if (stat(ExistingName(name).c_str(), &status) != 0) {
     FailWithErrno();
     return INVALID_ATTRIBUTES_VALUE;
   }
@@ -274,9 +303,10 @@ uint32_t OsGetFileAttributes(const char* name) {
 
 // Only the read-only bit has a counterpart: without it the owner gets write permission, with it
 // nobody keeps one. The hidden and system bits are ignored.
-bool OsSetFileAttributes(const char* name, uint32_t attributes) {
+bool OsSetFileAttributes(const char* givenName, uint32_t attributes) {
+  std::string name = ExistingName(givenName);
   struct stat status {};
-  if (stat(name, &status) != 0) {
+  if (stat(name.c_str(), &status) != 0) {
     return FailWithErrno();
   }
   mode_t mode = status.st_mode & PermissionBits;
@@ -285,7 +315,7 @@ bool OsSetFileAttributes(const char* name, uint32_t attributes) {
   } else {
     mode |= S_IWUSR;
   }
-  if (chmod(name, mode) != 0) {
+  if (chmod(name.c_str(), mode) != 0) {
     return FailWithErrno();
   }
   return true;
@@ -293,11 +323,11 @@ bool OsSetFileAttributes(const char* name, uint32_t attributes) {
 
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
   struct stat status {};
-  int source = OpenPlainFileToRead(existingName, &status);
+  int source = OpenPlainFileToRead(ExistingName(existingName).c_str(), &status);
   if (source < 0) {
     return false;
   }
-  bool copied = CopyFromOpenSource(source, status, newName, failIfExists);
+  bool copied = CopyFromOpenSource(source, status, ExistingName(newName).c_str(), failIfExists);
   CloseDescriptor(source);
   return copied;
 }
@@ -313,9 +343,9 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
   int descriptor = -1;
   if (access == GENERIC_READ_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
     struct stat status {};
-    descriptor = OpenPlainFileToRead(name, &status);
+    descriptor = OpenPlainFileToRead(ExistingName(name).c_str(), &status);
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
-    descriptor = CreateForWriting(name);
+    descriptor = CreateForWriting(ExistingName(name).c_str());
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }

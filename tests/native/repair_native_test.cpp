@@ -88,10 +88,10 @@ std::string Repaired(const std::string& width) {
   return "[DESKTOP]\r\nLISTWIDTH=" + width + "\r\n";
 }
 
-// Neighbours of the settings file that no run may touch. The lower-case name is another file on
-// POSIX, and it holds settings that a run would accept.
+// Neighbours of the settings file that no run may touch. The first has a name that only begins
+// like it, and holds settings that a run would accept.
 void AddNeighbours(const ScratchFolder& folder) {
-  native::WriteBytes(folder / "qtv.ini", Basic);
+  native::WriteBytes(folder / "Qtv.ini.txt", Basic);
   native::WriteBytes(folder / "Qtv.ini_widthBack.old", Basic);
   ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
 }
@@ -352,6 +352,34 @@ TEST(RepairNativeTest, ReplacesAnOlderBackup) {
   EXPECT_EQ("", run.child.err);
   ExpectFile(run, SettingsName, Repaired("430") + "OLD=1\r\n");
   ExpectBackupOfTheSettings(run);
+}
+
+struct LetterCaseCase {
+  const char* settings;   // the settings file's name on disk
+  const char* oldBackup;  // an older backup's name on disk, or nullptr
+  const char* backup;     // where the backup is afterwards
+};
+
+TEST(RepairNativeTest, FindsItsFilesWhateverTheirLetterCase) {
+  const LetterCaseCase cases[] = {
+      {"QTV.INI", nullptr, "Qtv.ini_widthBack"},
+      {"qtv.ini", "QTV.INI_WIDTHBACK", "QTV.INI_WIDTHBACK"},
+  };
+  for (const LetterCaseCase& row : cases) {
+    SCOPED_TRACE(row.settings);
+    ScratchFolder folder;
+    native::WriteBytes(folder / row.settings, Basic);
+    if (row.oldBackup != nullptr) {
+      native::WriteBytes(folder / row.oldBackup, "old");
+    }
+    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path());
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(Success, result.out);
+    FolderMap after = native::FolderState(folder.Path());
+    EXPECT_EQ(2u, after.size()) << "a file was made under another name";
+    EXPECT_EQ(Repaired("430"), after[row.settings].content);
+    EXPECT_EQ(Basic, after[row.backup].content);
+  }
 }
 
 // Ways to make the copy to the backup fail, each with the verb the question names.

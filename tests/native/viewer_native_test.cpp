@@ -176,6 +176,11 @@ TEST(ViewerNativeTest, SettingsFileIsThereWhateverItsTimeOrLetterCase) {
          ASSERT_EQ(0, chmod((folder / "Qtv.ini").c_str(), 0444));
        },
        true},
+      {"named in upper case",
+       [](const ScratchFolder& folder) { native::WriteBytes(folder / "QTV.INI", Basic); }, true},
+      {"named like it only in part",
+       [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); },
+       false},
   };
   for (const PresenceCase& row : cases) {
     SCOPED_TRACE(row.what);
