@@ -21,6 +21,9 @@ constexpr uint32_t ExitCodeMask = 0xFF;
 
 std::string CommandLine;
 
+// Whether an argument stands in double quotes: when it is empty or holds a byte at or below 0x20
+// (Wine quotes only blanks and tabs; the other control bytes would split an argument for the
+// command-line splitter just the same).
 bool NeedsQuotes(const char* argument) {
   if (*argument == '\0') {
     return true;
@@ -33,21 +36,32 @@ bool NeedsQuotes(const char* argument) {
   return false;
 }
 
-// The command line as GetCommandLineA would give it for these arguments: each argument (the
-// program name first) after one blank. An empty argument, or one holding a byte at or below 0x20,
-// stands in double quotes, so that the command-line splitter sees it as one token.
+// The command line as GetCommandLineA gives it when Wine starts a Windows program with these
+// arguments: each argument (the program name first) after one blank. An argument that needs
+// quotes stands in double quotes; a double quote inside an argument is escaped with a backslash,
+// and the backslashes right before it (or before a closing quote) are doubled, so that it stays
+// a literal character: panefix '45"0' gets the command line wine Panefix.exe '45"0' would.
 std::string CommandLineFromArguments(int argc, const char* const* argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
     if (i > 0) {
       line += ' ';
     }
-    if (NeedsQuotes(argv[i])) {
+    bool quoted = NeedsQuotes(argv[i]);
+    if (quoted) {
       line += '"';
-      line += argv[i];
+    }
+    size_t backslashes = 0;
+    for (const char* p = argv[i]; *p != '\0'; ++p) {
+      if (*p == '"') {
+        line.append(backslashes + 1, '\\');
+      }
+      backslashes = *p == '\\' ? backslashes + 1 : 0;
+      line += *p;
+    }
+    if (quoted) {
+      line.append(backslashes, '\\');
       line += '"';
-    } else {
-      line += argv[i];
     }
   }
   return line;

@@ -109,9 +109,10 @@ std::string ReadAnswerLine() {
   return line;
 }
 
-// "y" or "yes" in any letter case.
+// "y" or "yes" in any letter case, or "はい" as a Japanese terminal sends it (UTF-8).
 bool IsYesAnswer(const std::string& answer) {
-  return strcasecmp(answer.c_str(), "y") == 0 || strcasecmp(answer.c_str(), "yes") == 0;
+  return strcasecmp(answer.c_str(), "y") == 0 || strcasecmp(answer.c_str(), "yes") == 0 ||
+         answer == "\xE3\x81\xAF\xE3\x81\x84";
 }
 
 // The result boxes (the viewer's value, the repair tool's success) are the program's output;
@@ -132,7 +133,13 @@ int OsMessageBox(const char* text, const char* caption, uint32_t style) {
     if (!WriteToStream(stderr, shown + YesNoPrompt)) {
       return IDNO_RESULT;
     }
-    return IsYesAnswer(ReadAnswerLine()) ? IDYES_RESULT : IDNO_RESULT;
+    bool yes = IsYesAnswer(ReadAnswerLine());
+    // A terminal echoes the answer with its line end; an answer from a pipe or a file does not,
+    // and the next message would run on after the prompt.
+    if (isatty(STDIN_FILENO) == 0) {
+      WriteToStream(stderr, "\n");
+    }
+    return yes ? IDYES_RESULT : IDNO_RESULT;
   }
   WriteToStream(IsResultBox(style) ? stdout : stderr, shown + "\n");
   return IDOK_RESULT;

@@ -111,6 +111,8 @@ TEST(MessageBoxTest, QuestionTakesYesOnlyForYOrYes) {
       {"yes\n", IDYES_RESULT},
       {"YES\n", IDYES_RESULT},
       {"yEs\n", IDYES_RESULT},
+      {"はい\n", IDYES_RESULT},
+      {"いいえ\n", IDNO_RESULT},
       {"Yes\r\n", IDYES_RESULT},
       {"y", IDYES_RESULT},
       {"y\nn\n", IDYES_RESULT},
@@ -130,7 +132,8 @@ TEST(MessageBoxTest, QuestionTakesYesOnlyForYOrYes) {
     SCOPED_TRACE("answer \"" + native::Escaped(row.input) + "\"");
     ChildResult result = ShowInChild(Cp932("続けますか?"), "c", QuestionStyle, row.input);
     EXPECT_EQ(row.result, result.exitCode);
-    EXPECT_EQ("c\n続けますか? [y/N] ", result.err);
+    // Standard input is a file here: the prompt ends its line.
+    EXPECT_EQ("c\n続けますか? [y/N] \n", result.err);
     EXPECT_EQ("", result.out);
   }
 }
@@ -152,7 +155,10 @@ TEST(CommandLineTest, RebuiltFromArgumentsWithBlankHoldersQuoted) {
       {{"prog", "a\tb"}, "prog \"a\tb\""},
       {{"prog", "\x01"}, "prog \"\x01\""},
       {{"prog", "\x83\x5C\xFF"}, "prog \x83\x5C\xFF"},
-      {{"prog", "a\"b"}, "prog a\"b"},
+      {{"prog", "a\"b"}, "prog a\\\"b"},
+      {{"prog", "a\\\"b"}, "prog a\\\\\\\"b"},
+      {{"prog", "a b\\"}, "prog \"a b\\\\\""},
+      {{"prog", "a\\b"}, "prog a\\b"},
       {{"prog", "!#$%"}, "prog !#$%"},
       {{"/my dir/prog", "7"}, "\"/my dir/prog\" 7"},
   };

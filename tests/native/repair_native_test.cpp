@@ -61,7 +61,7 @@ const std::string UpdateVerb = "更新";
 // The backup question with its prompt, as the terminal shows it before the answer is read.
 std::string Question(const std::string& verb) {
   return Caption + "バックファイル Qtv.ini_widthBack を" + verb +
-         "できませんでした。\n処理を継続しますか\uFF1F [y/N] ";
+         "できませんでした。\n処理を継続しますか\uFF1F [y/N] \n";
 }
 
 // The I/O failure report for an error number, any failure site. The number is right-aligned
@@ -275,6 +275,7 @@ TEST(RepairNativeTest, TakesTheWidthFromItsCommandLine) {
       {{"450 "}, "", BadFormat},
       {{"450px"}, "", BadFormat},
       {{"4.5"}, "", BadFormat},
+      {{"45\"0"}, "", BadFormat},  // as Wine gives it: 45\"0
       {{"\x83\x5C"}, "", BadFormat},
       {{"4\x80"}, "", BadFormat},
       {{Cp932("４５０")}, "", BadFormat},
