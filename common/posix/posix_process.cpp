@@ -6,8 +6,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "native_help.h"
 #include "platform.h"
 #include "posix_io.h"
 
@@ -99,9 +101,18 @@ uint32_t OsImageOffset(const void* codeAddress) {
 
 // The program entry: records the command line, runs the program, and ends with exit code 0.
 // A closed pipe on standard output or standard error is a failed write, not a signal that
-// would end the run wherever it stands, the rewrite of the settings file included.
+// would end the run wherever it stands, the rewrite of the settings file included. --help or
+// --version as the one argument is answered on standard output instead, touching no file.
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(NativeUsage, stdout);
+    OsExitProcess(0);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s %s\n", NativeProgramName, PANEFIX_PRODUCT_VERSION);
+    OsExitProcess(0);
+  }
   CommandLine = CommandLineFromArguments(argc, argv);
   ProgramMain();
   OsExitProcess(0);

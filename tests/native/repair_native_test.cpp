@@ -275,6 +275,8 @@ TEST(RepairNativeTest, TakesTheWidthFromItsCommandLine) {
       {{"450 "}, "", BadFormat},
       {{"450px"}, "", BadFormat},
       {{"4.5"}, "", BadFormat},
+      {{"--help", "450"}, "", TooMany},  // only alone is --help answered
+      {{"--Help"}, "", BadFormat},
       {{"45\"0"}, "", BadFormat},  // as Wine gives it: 45\"0
       {{"\x83\x5C"}, "", BadFormat},
       {{"4\x80"}, "", BadFormat},
@@ -309,6 +311,25 @@ TEST(RepairNativeTest, TakesTheWidthFromItsCommandLine) {
       ExpectUntouched(run, SettingsName);
       ExpectUntouched(run, BackupName);
     }
+  }
+}
+
+TEST(RepairNativeTest, AnswersHelpAndVersionGivenAloneTouchingNoFile) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    ScratchFolder folder;
+    AddNeighbours(folder);
+    native::WriteBytes(folder / SettingsName, Basic);
+    RepairRun run = RunRepair(folder, {option});
+    EXPECT_EQ(0, run.child.exitCode);
+    EXPECT_EQ("", run.child.err);
+    if (std::string(option) == "--version") {
+      EXPECT_EQ("panefix " PANEFIX_PRODUCT_VERSION "\n", run.child.out);
+    } else {
+      EXPECT_EQ(0u, run.child.out.rfind("Usage: panefix [WIDTH]\n", 0)) << run.child.out;
+    }
+    ExpectUntouched(run, SettingsName);
+    ExpectUntouched(run, BackupName);
   }
 }
 

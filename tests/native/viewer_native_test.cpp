@@ -112,9 +112,20 @@ TEST(ViewerNativeTest, ShowsTheEntryValueOrOneRefusal) {
   }
 }
 
+TEST(ViewerNativeTest, AnswersHelpAndVersionGivenAlone) {
+  ScratchFolder folder;
+  native::WriteBytes(folder / "Qtv.ini", Basic);
+  ChildResult version = RunViewer(folder, {"--version"});
+  EXPECT_EQ(0, version.exitCode);
+  EXPECT_EQ("panepeek " PANEFIX_PRODUCT_VERSION "\n", version.out);
+  ChildResult help = RunViewer(folder, {"--help"});
+  EXPECT_EQ(0, help.exitCode);
+  EXPECT_EQ(0u, help.out.rfind("Usage: panepeek\n", 0)) << help.out;
+}
+
 TEST(ViewerNativeTest, IgnoresItsCommandLine) {
   const std::vector<std::string> cases[] = {
-      {}, {"450"}, {"abc", ""}, {"-1", "99999", "/?"}, {"a b"}, {"\x83\x5C"},
+      {}, {"450"}, {"abc", ""}, {"-1", "99999", "/?"}, {"a b"}, {"\x83\x5C"}, {"--help", "x"},
   };
   for (const std::vector<std::string>& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
