@@ -2,8 +2,8 @@
 #
 # Native builds install the two programs as commands, in bin/. Windows builds install the release
 # package's content, flat, as a user copies it into the host's folder: Panefix.exe, Panepeek.exe,
-# the user guide and the licence, the two texts made for Notepad (UTF-8 with a byte-order mark,
-# CR LF line ends). Everything else built here (tests, the Wine test helpers) stays out: it has no
+# the readme, the user guide, the licence and the changelog, texts made for Notepad (UTF-8 with a
+# byte-order mark, CR LF line ends). Everything else built here (tests, the Wine test helpers) stays out: it has no
 # install rule, and the package takes only what is installed as the component "release".
 include(GNUInstallDirs)
 
@@ -15,6 +15,13 @@ endif()
 set(PACKAGE_TEXT_DIR ${PROJECT_BINARY_DIR}/package)
 set(USER_GUIDE_TEXT ${PACKAGE_TEXT_DIR}/Panefix-UserGuide.txt)
 set(LICENSE_TEXT ${PACKAGE_TEXT_DIR}/LICENSE.txt)
+set(CHANGELOG_TEXT ${PACKAGE_TEXT_DIR}/Changelog.txt)
+# The first thing a user opens, in Japanese and English, with the version of this file. Its name
+# is ASCII: the zip support of Windows before 10 reads a name in the ANSI code page, whatever
+# the zip's flag for UTF-8 names says.
+set(README_TEXT ${PACKAGE_TEXT_DIR}/Readme.txt)
+configure_file(${PROJECT_SOURCE_DIR}/docs/package-readme.txt.in ${PACKAGE_TEXT_DIR}/readme-source.txt
+               @ONLY)
 # The guide's source ends with its pictures, which the package does not hold; the text edition
 # stops at this line of docs/user-guide.md.
 set(USER_GUIDE_END_MARKER "<!-- end of the text edition -->")
@@ -34,10 +41,26 @@ add_custom_command(
   DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
   COMMENT "Writing the licence for Notepad"
   VERBATIM)
-add_custom_target(package_texts ALL DEPENDS ${USER_GUIDE_TEXT} ${LICENSE_TEXT})
+add_custom_command(
+  OUTPUT ${CHANGELOG_TEXT}
+  COMMAND ${CMAKE_COMMAND} -D SOURCE=${PROJECT_SOURCE_DIR}/CHANGELOG.md -D OUTPUT=${CHANGELOG_TEXT}
+          -P ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  COMMENT "Writing the changelog for Notepad"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${README_TEXT}
+  COMMAND ${CMAKE_COMMAND} -D SOURCE=${PACKAGE_TEXT_DIR}/readme-source.txt -D OUTPUT=${README_TEXT}
+          -P ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  DEPENDS ${PACKAGE_TEXT_DIR}/readme-source.txt ${PROJECT_SOURCE_DIR}/cmake/NotepadText.cmake
+  COMMENT "Writing the readme for Notepad"
+  VERBATIM)
+add_custom_target(package_texts ALL
+  DEPENDS ${USER_GUIDE_TEXT} ${LICENSE_TEXT} ${CHANGELOG_TEXT} ${README_TEXT})
 
 install(TARGETS panefix panepeek RUNTIME DESTINATION . COMPONENT release)
-install(FILES ${USER_GUIDE_TEXT} ${LICENSE_TEXT} DESTINATION . COMPONENT release)
+install(FILES ${README_TEXT} ${USER_GUIDE_TEXT} ${LICENSE_TEXT} ${CHANGELOG_TEXT}
+        DESTINATION . COMPONENT release)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})

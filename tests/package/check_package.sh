@@ -5,12 +5,13 @@
 #
 # - its name holds the product version of the top-level CMakeLists.txt and the Windows flavour
 #   (win32 or win64);
-# - it holds exactly the two programs, the user guide and the licence, with no folder and
-#   nothing else (no test helpers);
-# - the programs are PE files for the flavour's processor, and pass the resource check
-#   (tests/resources/check_resources.sh);
-# - the guide and the licence are text for Notepad: UTF-8 with a byte-order mark, CR LF line
-#   ends only; the guide quotes every message (tests/package/check_guide.sh);
+# - it holds exactly the two programs, the readme, the user guide, the licence and the
+#   changelog, with no folder and nothing else (no test helpers);
+# - the programs are PE files for the flavour's processor, stripped (no debug section, under
+#   400 KB), and pass the resource check (tests/resources/check_resources.sh);
+# - the texts are for Notepad: UTF-8 with a byte-order mark, CR LF line ends only; the readme
+#   is in Japanese and English and names the version; the guide quotes every message
+#   (tests/package/check_guide.sh);
 # - the licence is the MIT licence of the Panefix developers.
 #
 # Needs unzip, iconv, od, and the mingw-w64 windres and objdump of the resource check. Prints one
@@ -22,10 +23,16 @@ root=$(cd "$here/../.." && pwd)
 
 GUIDE=Panefix-UserGuide.txt
 LICENSE=LICENSE.txt
-EXPECTED_FILES="LICENSE.txt
+README=Readme.txt
+CHANGELOG=Changelog.txt
+EXPECTED_FILES="Changelog.txt
+LICENSE.txt
 Panefix-UserGuide.txt
 Panefix.exe
-Panepeek.exe"
+Panepeek.exe
+Readme.txt"
+# A shipped program is stripped; with its static runtime it stays well under this.
+MAX_PROGRAM_BYTES=400000
 
 if [[ $# -ne 1 ]]; then
   echo "usage: check_package.sh PATH/Panefix-VERSION-win32.zip" >&2
@@ -122,6 +129,22 @@ check_program() {
   else
     fail "$file: PE machine bytes $machine, want $want_machine for $flavour"
   fi
+  # Shipped stripped: no symbols or debug information, and small.
+  local size sections objdump=i686-w64-mingw32-objdump
+  [[ $flavour == win64 ]] && objdump=x86_64-w64-mingw32-objdump
+  size=$(stat -c %s "$path")
+  if ((size < MAX_PROGRAM_BYTES)); then
+    pass "$file: $size bytes, under $MAX_PROGRAM_BYTES"
+  else
+    fail "$file: $size bytes, not under $MAX_PROGRAM_BYTES"
+  fi
+  if ! sections=$("$objdump" -h "$path" 2>&1); then
+    fail "$file: $objdump -h failed: $sections"
+  elif grep -qE '^ *[0-9]+ +\.debug' <<<"$sections"; then
+    fail "$file: has debug sections: $(grep -oE '\.debug[a-z_]*' <<<"$sections" | tr '\n' ' ')"
+  else
+    pass "$file: no debug section"
+  fi
 }
 
 # A text for Notepad: a UTF-8 byte-order mark (and only one), valid UTF-8, and line ends that are
@@ -184,6 +207,19 @@ if [[ -f $unpacked/$GUIDE ]]; then
   else
     fail "$GUIDE: messages:"$'\n'"$(grep -v '^ok ' <<<"$output")"
   fi
+fi
+
+if [[ -f $unpacked/$README ]]; then
+  check_notepad_text "$README"
+  if grep -q "^Panefix / Panepeek $version" "$unpacked/$README" &&
+     grep -q "はじめにお読みください" "$unpacked/$README" && grep -q "read me first" "$unpacked/$README"; then
+    pass "$README: Japanese and English, for version $version"
+  else
+    fail "$README: no Japanese and English title with version $version"
+  fi
+fi
+if [[ -f $unpacked/$CHANGELOG ]]; then
+  check_notepad_text "$CHANGELOG"
 fi
 
 if [[ -f $unpacked/$LICENSE ]]; then
