@@ -1,6 +1,8 @@
 # What `cmake --install` puts where, and the release package that cpack makes of it.
 #
-# Native builds install the two programs as commands, in bin/. Windows builds install the release
+# Native builds install the two programs as commands, in bin/, with a manual page each and the
+# licence and the user guide in the documentation folder (share/doc/panefix); `cmake --install
+# --strip` strips the programs. Windows builds install the release
 # package's content, flat, as a user copies it into the host's folder: Panefix.exe, Panepeek.exe,
 # the readme, the user guide, the licence and the changelog, texts made for Notepad (UTF-8 with a
 # byte-order mark, CR LF line ends). Everything else built here (tests, the Wine test helpers) stays out: it has no
@@ -9,6 +11,13 @@ include(GNUInstallDirs)
 
 if(NOT WIN32)
   install(TARGETS panefix panepeek RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/panefix.1 ${PROJECT_SOURCE_DIR}/docs/man/panepeek.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT release)
+  set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/panefix)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+                ${PROJECT_SOURCE_DIR}/docs/user-guide.md
+          DESTINATION ${doc_dir} COMPONENT release)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION ${doc_dir} COMPONENT release)
   return()
 endif()
 

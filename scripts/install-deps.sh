@@ -2,12 +2,23 @@
 # Installs, from Debian's packages, whatever of the build and test tools is missing, makes the
 # Japanese locale that Wine needs for code page 932, and the unprivileged account the Wine tests
 # run Wine as. Run as root; does nothing when all is there already.
+#
+#   scripts/install-deps.sh            everything the builds and the tests use
+#   scripts/install-deps.sh programs   only what the native programs need: a compiler and CMake
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev clang-tidy clang libclang-rt-14-dev
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-          binutils-mingw-w64-i686
-          wine wine64 xvfb x11-utils locales unzip file)
+programs_only=
+if [[ ${1:-} == programs ]]; then
+  programs_only=1
+fi
+
+packages=(cmake g++ make)
+if [[ -z $programs_only ]]; then
+  packages+=(libgtest-dev clang-tidy clang libclang-rt-14-dev
+             g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+             binutils-mingw-w64-i686
+             wine wine64 xvfb x11-utils locales unzip file)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,6 +33,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+[[ -z $programs_only ]] || exit 0
 
 # Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then

@@ -4,9 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target panepeek panefix >/dev/null
+# Only what the native programs need: a compiler and CMake.
+scripts/install-deps.sh programs
+cmake --preset native-programs >/dev/null
+cmake --build --preset native-programs -j "$(nproc)" >/dev/null
 
 sample=build/sample-host
 rm -rf "$sample"
@@ -15,7 +16,7 @@ mkdir -p "$sample"
 printf '[MAIN]\r\nTITLE=%s\r\n\r\n[DESKTOP]\r\nLEFT=0\r\nTOP=0\r\nLISTWIDTH=120\r\nTREEWIDTH=180\r\n\r\n[BOARD]\r\nLAST=1\r\n' \
   "$(printf 'スレッド一覧' | iconv -f UTF-8 -t CP932)" > "$sample/Qtv.ini"
 
-programs="$PWD/build/native"
+programs="$PWD/build/native-programs"
 cd "$sample"
 echo "== $sample/Qtv.ini, before"
 echo "\$ panepeek"

@@ -100,11 +100,14 @@ uint32_t OsImageOffset(const void* codeAddress) {
 }
 
 // The program entry: records the command line, runs the program, and ends with exit code 0.
-// A closed pipe on standard output or standard error is a failed write, not a signal that
-// would end the run wherever it stands, the rewrite of the settings file included. --help or
-// --version as the one argument is answered on standard output instead, touching no file.
+// A closed pipe on standard output or standard error, or a file-size limit (ulimit -f) reached
+// by the backup or the rewrite, is a failed write, not a signal that would end the run wherever
+// it stands: the backup question, the report and the exit code then say what happened, and no
+// half-made copy is left behind. --help or --version as the one argument is answered on
+// standard output instead, touching no file.
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(NativeUsage, stdout);
     OsExitProcess(0);

@@ -204,8 +204,9 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
     }
     RedirectToCapture(capture);
     if (options.fileSizeLimit >= 0) {
-      // An ignored signal stays ignored across exec, so SIGXFSZ does not end the program.
-      signal(SIGXFSZ, SIG_IGN);
+      // SIGXFSZ keeps its default, which ends a program: the program must turn the limit into
+      // a failed write itself.
+      signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
                          static_cast<rlim_t>(options.fileSizeLimit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {

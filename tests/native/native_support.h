@@ -60,8 +60,8 @@ struct RunOptions {
   int64_t fileSizeLimit = -1;  // the largest size the program may give a file; -1: no limit
 };
 
-// Runs program in folder with the command-line words argv (its own name first). Past the file
-// size limit, a write is cut short or fails with EFBIG instead of killing the program.
+// Runs program in folder with the command-line words argv (its own name first), with the file
+// size limit given and SIGXFSZ at its default, as a shell with `ulimit -f` leaves it.
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
                        const std::string& folder, const RunOptions& options = RunOptions());
 
