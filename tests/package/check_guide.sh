@@ -134,7 +134,7 @@ for part in japanese english; do
   if grep -qE "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}"; then
     pass "$part part quotes a Runtime error report: $(grep -m1 -E "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}" | sed 's/^ *//')"
   else
-    fail "$part part quotes no Runtime error report as the programs lay it out ('Runtime error  32 at 0040123A')"
+    fail "$part part quotes no Runtime error report as the programs lay it out ('Runtime error  32 at 0000334D')"
   fi
   for caption in "${CAPTIONS[@]}"; do
     if grep -qF -- "$caption" <<<"${parts[$part]}"; then
