@@ -71,13 +71,14 @@ std::string WithVisibleControls(const std::string& utf8) {
   return shown;
 }
 
-// The caption on a line of its own, then the text, in UTF-8 with LF line breaks and visible
-// control characters.
+// One text of a box as the terminal shows it: UTF-8, LF line breaks, visible control characters.
+std::string ForTerminal(const char* text) {
+  return WithVisibleControls(Utf8FromCp932(WithPlainLineBreaks(text != nullptr ? text : "")));
+}
+
+// The caption on a line of its own, then the text.
 std::string BoxTerminalText(const char* text, const char* caption) {
-  return WithVisibleControls(
-             Utf8FromCp932(WithPlainLineBreaks(caption != nullptr ? caption : ""))) +
-         "\n" +
-         WithVisibleControls(Utf8FromCp932(WithPlainLineBreaks(text != nullptr ? text : "")));
+  return ForTerminal(caption) + "\n" + ForTerminal(text);
 }
 
 // Writes text to stream at once. A failure (a full device, a pipe nobody reads) is remembered
