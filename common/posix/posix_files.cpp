@@ -44,17 +44,17 @@ constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
 
+// What Windows calls the read-only attribute: the owner may not write.
+bool IsReadOnly(const struct stat& status) { return (status.st_mode & S_IWUSR) == 0; }
+
 uint32_t AttributesOf(const struct stat& status) {
   uint32_t attributes =
       S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY_BIT : FILE_ATTRIBUTE_ARCHIVE_BIT;
-  if ((status.st_mode & S_IWUSR) == 0) {
+  if (IsReadOnly(status)) {
     attributes |= FILE_ATTRIBUTE_READONLY_BIT;
   }
   return attributes;
 }
-
-// What Windows calls the read-only attribute: the owner may not write.
-bool IsReadOnly(const struct stat& status) { return (status.st_mode & S_IWUSR) == 0; }
 
 FileTime FileTimeFromTimespec(const timespec& time) {
   if (time.tv_sec > MaxFileTimeSeconds - SecondsFrom1601To1970) {

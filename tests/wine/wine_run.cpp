@@ -92,8 +92,6 @@ std::vector<std::pair<std::string, std::string>> KeyValueLines(const std::string
   return lines;
 }
 
-std::string Helper(const std::string& name) { return HelperPath(name); }
-
 void RemoveTree(const std::string& path) {
   DIR* dir = opendir(path.c_str());
   if (dir != nullptr) {
@@ -282,7 +280,7 @@ std::string ProgramCommandLine(const TestFolder& folder, const std::string& prog
 ProgramRun RunProgram(const TestFolder& folder, const std::string& commandLine,
                       const std::vector<std::string>& actions) {
   std::vector<std::string> argv = {"wine",
-                                   Helper("box_reader.exe"),
+                                   HelperPath("box_reader.exe"),
                                    "--timeout",
                                    std::to_string(BoxReaderTimeoutMs),
                                    folder.WindowsPath(),
@@ -312,12 +310,12 @@ void HeldHelper::Stop() {
 }
 
 bool StartStandinHost(HeldHelper* host, std::string* whyNot) {
-  return host->Start({Helper("standin_host.exe")}, whyNot);
+  return host->Start({HelperPath("standin_host.exe")}, whyNot);
 }
 
 bool StartFileHolder(HeldHelper* holder, const TestFolder& folder, const std::string& name,
                      const std::string& access, const std::string& share, std::string* whyNot) {
-  return holder->Start({Helper("file_holder.exe"), folder.WindowsPathOf(name), access, share},
+  return holder->Start({HelperPath("file_holder.exe"), folder.WindowsPathOf(name), access, share},
                        whyNot);
 }
 
@@ -325,7 +323,7 @@ namespace {
 
 bool RunFileAttributes(const TestFolder& folder, const std::string& name, const std::string& value,
                        uint32_t* attributes) {
-  std::vector<std::string> argv = {"wine", Helper("file_attributes.exe"),
+  std::vector<std::string> argv = {"wine", HelperPath("file_attributes.exe"),
                                    folder.WindowsPathOf(name)};
   if (!value.empty()) {
     argv.push_back(value);
@@ -355,8 +353,8 @@ bool SetWindowsAttributes(const TestFolder& folder, const std::string& name, uin
 }
 
 std::vector<std::pair<std::string, std::string>> ReadVersionRecord(const std::string& programPath) {
-  return KeyValueLines(RunToEnd({"wine", Helper("version_reader.exe"), ToWindowsPath(programPath)},
-                                "/", RunTimeoutMs));
+  return KeyValueLines(RunToEnd(
+      {"wine", HelperPath("version_reader.exe"), ToWindowsPath(programPath)}, "/", RunTimeoutMs));
 }
 
 }  // namespace winetest
