@@ -122,5 +122,7 @@ const char* OsGetCommandLine();
 uint32_t OsImageOffset(const void* codeAddress);
 
 // The program's own work, called by the platform's program entry (WinMain or main) once the
-// platform is ready. Each program defines it; its return ends the process with exit code 0.
-void ProgramMain();
+// platform is ready. Each program defines it. Returns true when the run did what it was started
+// for, false when a check stopped it (its box has said why). Its return ends the process: on
+// Windows with exit code 0 either way, natively with 0 or 1, so that a shell can tell them apart.
+bool ProgramMain();

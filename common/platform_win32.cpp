@@ -106,8 +106,9 @@ uint32_t OsImageOffset(const void* codeAddress) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(codeAddress) - imageBase);
 }
 
-// The program has no window of its own: the entry runs the program's work and ends the process.
+// The program has no window of its own: the entry runs the program's work and ends the process,
+// with exit code 0 whether the run did its work or a check stopped it, as Windows callers know it.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  ProgramMain();
+  static_cast<void>(ProgramMain());
   ExitProcess(0);
 }

@@ -3,7 +3,8 @@
 #include "repair_run.h"
 #include "settings_lines.h"
 
-void ProgramMain() {
-  RunRepair();
+bool ProgramMain() {
+  bool done = RunRepair();
   ReleaseSettingsLines();
+  return done;
 }

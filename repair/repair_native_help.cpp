@@ -13,7 +13,8 @@ const char NativeUsage[] =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "Exit status: 0 when the run ends by itself, repaired or stopped with a message; after a\n"
-    "failed file operation or an output that could not be written, the Windows error number\n"
-    "(its low 8 bits): 2 file not found, 5 access denied, 101 short write, 109 closed pipe,\n"
-    "112 disk full.\n";
+    "Exit status: 0 when the width was written; 1 when a check stopped the run with its\n"
+    "message, or the backup question was not answered yes; after a failed file operation, the\n"
+    "Windows error number's low 8 bits (255 where they are 0 or 1): 2 file not found, 5 access\n"
+    "denied, 32 Qtv.ini in use by another run or replaced meanwhile, 112 disk full or file-size\n"
+    "limit. A message that could not be written gives its write's error: 109 closed pipe.\n";

@@ -24,28 +24,29 @@ constexpr uint32_t SuccessBoxStyle = MB_OK_STYLE | MB_TOPMOST_STYLE;
 
 }  // namespace
 
-void RunRepair() {
+bool RunRepair() {
   BeginProgram(RepairCaption);
   if (!CheckArguments()) {
-    return;
+    return false;
   }
   if (!PrepareSettingsFile()) {
-    return;
+    return false;
   }
   if (!MakeBackup()) {
-    return;
+    return false;
   }
   // Every byte the store cannot hold is kept aside and written back after the lines.
   if (!ReadSettingsFile(SettingsFileName, true)) {
-    return;
+    return false;
   }
   if (!LocateWidthLine()) {
-    return;
+    return false;
   }
   // The whole line goes: whatever stood before the key, the old value and anything after it.
   SettingsLines[static_cast<size_t>(WidthLineIndex)] = KeyText + IntegerToText(TargetWidth);
   if (!WriteSettingsFile(SettingsFileName)) {
-    return;
+    return false;
   }
   OsMessageBox(SuccessMessage, SuccessCaption, SuccessBoxStyle);
+  return true;
 }

@@ -2,5 +2,6 @@
 #pragma once
 
 // The whole repair run, from the command line to the success box. Returns when the run ends by
-// itself; a failed file operation ends the process through the I/O failure report instead.
-void RunRepair();
+// itself: true once the width is written, false when a check stopped the run. A failed file
+// operation ends the process through the I/O failure report instead.
+bool RunRepair();

@@ -3,7 +3,8 @@
 #include "settings_lines.h"
 #include "viewer_run.h"
 
-void ProgramMain() {
-  RunViewer();
+bool ProgramMain() {
+  bool done = RunViewer();
   ReleaseSettingsLines();
+  return done;
 }

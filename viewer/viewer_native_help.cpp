@@ -12,6 +12,7 @@ const char NativeUsage[] =
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "Exit status: 0 when the run ends by itself, with the value or a message; after a failed\n"
-    "file operation or an output that could not be written, the Windows error number (its\n"
-    "low 8 bits): 2 file not found, 5 access denied, 109 closed pipe, 112 disk full.\n";
+    "Exit status: 0 when the width was shown; 1 when a check stopped the run with its\n"
+    "message; after a failed file operation, the Windows error number's low 8 bits (255\n"
+    "where they are 0 or 1): 2 file not found, 5 access denied, 32 Qtv.ini in use by a\n"
+    "rewrite. A message that could not be written gives its write's error: 109 closed pipe.\n";

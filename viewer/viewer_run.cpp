@@ -31,24 +31,25 @@ std::string ValueAfterFirstEquals(const std::string& line) {
 
 }  // namespace
 
-void RunViewer() {
+bool RunViewer() {
   BeginProgram(ViewerCaption);
   if (!FileIsPresent(SettingsFileName)) {
     ShowErrorBox(NotFoundMessage);
-    return;
+    return false;
   }
   if (OsWindowExists(HostWindowClass)) {
     ShowErrorBox(HostRunningMessage);
-    return;
+    return false;
   }
   // The viewer shows the entry only: what lies beyond the store is never read.
   if (!ReadSettingsFile(SettingsFileName, false)) {
-    return;
+    return false;
   }
   if (!LocateWidthLine()) {
-    return;
+    return false;
   }
   PaneWidthValue = ValueAfterFirstEquals(SettingsLines[static_cast<size_t>(WidthLineIndex)]);
   std::string result = ResultPrefix + PaneWidthValue + ResultSuffix;
   OsMessageBox(result.c_str(), ViewerCaption, ResultBoxStyle);
+  return true;
 }

@@ -10,5 +10,6 @@ extern const char ViewerCaption[];
 extern std::string PaneWidthValue;
 
 // The whole viewer run, from the presence check to the result box. Returns when the run ends
-// by itself; a failed file operation ends the process through the I/O failure report instead.
-void RunViewer();
+// by itself: true once the width is shown, false when a check stopped the run. A failed file
+// operation ends the process through the I/O failure report instead.
+bool RunViewer();

@@ -2,20 +2,30 @@
 // text-file access. File handles are file descriptors. Windows' read-only attribute is the
 // owner's missing write permission; hidden and system have no counterpart. A bare name finds its
 // entry whatever its letter case, as on Windows.
+//
+// Windows' share modes become locks: a file open for reading holds a shared lock, a file being
+// rewritten an exclusive one, and an open that meets the other kind fails with a sharing
+// violation, as it does on Windows. A file opened for writing is never cut where others can see
+// it: the new text goes into a new file that replaces the old one whole when it is closed.
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 
 #include "platform.h"
 #include "posix_io.h"
+#include "posix_replace.h"
 
 using namespace posix_layer;
 
@@ -35,14 +45,69 @@ constexpr int DosLastYear = 2107;
 constexpr int TmYearBase = 1900;
 
 constexpr size_t CopyBufferSize = size_t{16} * 1024;
-// The name a copy is written under until it is complete: the destination's, with this suffix.
-const char CopyTemporarySuffix[] = ".copy-XXXXXX";
 
-constexpr mode_t NewFileMode = 0666;
 constexpr mode_t PermissionBits = 07777;
 constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
+const char InUseReason[] = "in use by another program";
+const char NotPlainFileReason[] = "not a plain file";
+const char ReplacedReason[] = "replaced by another program since it was read";
+
 int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
+
+// The names the open handles were opened by, for the report of a failure on one.
+std::map<int, std::string> HandleNames;
+
+// A file opened for writing: the new file that replaces it when it is closed, the old file, open
+// and locked meanwhile, or, written in place, nothing beside the handle.
+struct WriteTarget {
+  Replacement replacement;
+  int lockedOriginal = -1;
+  bool inPlace = false;
+  bool flush = false;  // a plain file, whose bytes are flushed to disk at close
+};
+std::map<int, WriteTarget> WriteTargets;
+
+// The file the last open for reading found, by the name it was opened by and its identity: a
+// rewrite by the same name later in the run must find that same file there, links followed.
+struct FileRead {
+  std::string name;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+FileRead LastRead;
+
+// The path of the file a name stands for, links followed; empty when it cannot be resolved.
+std::string ResolvedPath(const std::string& name) {
+  char* resolved = realpath(name.c_str(), nullptr);
+  if (resolved == nullptr) {
+    return std::string();
+  }
+  std::string path = resolved;
+  std::free(resolved);
+  return path;
+}
+
+bool IsSameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Whether name may be rewritten as the file it stands for now: it is not the name of the last
+// read, or the file is still the one that was read.
+bool IsStillTheFileRead(const std::string& name, const struct stat& status) {
+  return name != LastRead.name ||
+         (status.st_dev == LastRead.device && status.st_ino == LastRead.inode);
+}
+
+// Takes a lock on an open file without waiting: LOCK_SH while it is read, LOCK_EX while it is
+// rewritten. A lock another open holds is a sharing violation; a file system that keeps no locks
+// lets the open go on without one. Returns false with the last error set.
+bool LockOpenFile(int descriptor, int kind) {
+  if (flock(descriptor, kind | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+    return true;
+  }
+  return FailWith(ERROR_SHARING_VIOLATION_CODE, InUseReason);
+}
 
 // What Windows calls the read-only attribute: the owner may not write.
 bool IsReadOnly(const struct stat& status) { return (status.st_mode & S_IWUSR) == 0; }
@@ -79,16 +144,16 @@ bool IsPlainFileToRead(int descriptor, struct stat* status) {
     return FailWithErrno();
   }
   if (!S_ISREG(status->st_mode)) {
-    return FailWith(ERROR_ACCESS_DENIED_CODE);
+    return FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
   }
   if (fcntl(descriptor, F_SETFL, 0) != 0) {
     return FailWithErrno();
   }
-  return true;
+  return LockOpenFile(descriptor, LOCK_SH);
 }
 
-// Opens name for reading when it is a plain file, and gives its status. Anything else is
-// refused: a device such as /dev/zero has no end, and reading it as one endless line would
+// Opens name for reading when it is a plain file, and gives its status; the file holds a shared
+// lock while it is open. Anything else is refused: a device such as /dev/zero has no end, and reading it as one endless line would
 // exhaust memory first; a pipe may never end either. Without a writer, opening a named pipe
 // would wait for one, and the program would hang before it could see what it opened; so the open
 // does not wait. Returns -1 with the last error set.
@@ -105,24 +170,112 @@ int OpenPlainFileToRead(const char* name, struct stat* status) {
   return descriptor;
 }
 
-// Opens name for writing as CREATE_ALWAYS does: an existing file is cut to length 0 at once and
-// keeps its inode, owner, mode and hard links. Cut at the open, a rewrite that stops midway (a
-// full disk, a file-size limit, a kill) leaves a file that is visibly short, always the start of
-// the new text, never new text followed by the rest of the old. Windows refuses an existing file
-// with the read-only attribute, without cutting it; the owner's write bit stands for that
-// attribute here (the superuser could write anyway); a directory cannot be opened for writing at
-// all. Returns -1 with the last error set.
-int CreateForWriting(const char* name) {
+// Opens the file name stands for in place, for writing, cut to length 0 once it holds the
+// exclusive lock and is known to be the file expected (device and inode): a name swapped meanwhile
+// is never written through. Something other than a plain file (a device) is written as it is.
+// Returns -1 with the last error set.
+int OpenInPlace(int folder, const std::string& name, const struct stat& expected) {
+  int descriptor = openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
   struct stat status {};
-  if (stat(name, &status) == 0 && IsReadOnly(status)) {
-    FailWith(ERROR_ACCESS_DENIED_CODE);
-    return -1;
-  }
-  int descriptor = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFileMode);
-  if (descriptor < 0) {
+  if (descriptor < 0 || fstat(descriptor, &status) != 0) {
     FailWithErrno();
+  } else if (!IsSameFile(status, expected)) {
+    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
+  } else if (!S_ISREG(status.st_mode) ||
+             (LockOpenFile(descriptor, LOCK_EX) && (ftruncate(descriptor, 0) == 0 || FailWithErrno()))) {
+    WriteTargets[descriptor] = WriteTarget{Replacement(), -1, true, S_ISREG(status.st_mode)};
+    return descriptor;
+  }
+  if (descriptor >= 0) {
+    CloseDescriptor(descriptor);
+  }
+  return -1;
+}
+
+// Starts the rewrite of the plain file name in folder by a new file that replaces it at close.
+// The old file stays open meanwhile, under an exclusive lock. Returns the new file, -1 with the
+// last error set, or -1 with *writeInPlace set when a new file cannot have what the old one has.
+int BeginRewrite(int folder, const std::string& name, const struct stat& expected,
+                 bool* writeInPlace) {
+  *writeInPlace = false;
+  int original = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (original < 0) {
+    // Not even readable: only a write in place can change it.
+    *writeInPlace = true;
     return -1;
   }
+  struct stat status {};
+  WriteTarget target;
+  if (fstat(original, &status) != 0) {
+    FailWithErrno();
+  } else if (!IsSameFile(status, expected)) {
+    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
+  } else if (LockOpenFile(original, LOCK_EX) &&
+             BeginReplacement(folder, name, original, &target.replacement, writeInPlace)) {
+    target.lockedOriginal = original;
+    target.flush = true;
+    int descriptor = target.replacement.descriptor;
+    WriteTargets[descriptor] = target;
+    return descriptor;
+  }
+  CloseDescriptor(original);
+  return -1;
+}
+
+// Opens name for writing as CREATE_ALWAYS does, as a rewrite that replaces the file whole when it
+// is closed: until then, the old text stays whole on disk. The file keeps its owner, group, mode
+// and extended attributes; a symbolic link stays a link, and its target gets the new text. Where
+// a new file would change what the user has (more than one hard link, an owner or group the
+// program cannot give, a folder that lets it make no new file), the file is written in place.
+// Windows refuses an existing file with the read-only attribute, without cutting it; the owner's
+// write bit stands for that attribute here (the superuser could write anyway); a directory cannot
+// be opened for writing at all. A file other than the one the last read of the same path found
+// is not written: another program has replaced it meanwhile. Returns -1 with the last error set.
+int CreateForWriting(const std::string& givenName) {
+  std::string path = givenName;
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    path = ResolvedPath(givenName);
+    if (path.empty()) {
+      FailWithErrno();
+      return -1;
+    }
+  }
+  std::string name;
+  int folder = OpenFolderOf(path, &name);
+  if (folder < 0) {
+    return -1;
+  }
+  int descriptor = -1;
+  bool writeInPlace = false;
+  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) {
+      FailWithErrno();
+    } else {
+      WriteTarget target;
+      if (BeginReplacement(folder, name, -1, &target.replacement, &writeInPlace)) {
+        descriptor = target.replacement.descriptor;
+        target.flush = true;
+        WriteTargets[descriptor] = target;
+        return descriptor;
+      }
+    }
+  } else if (S_ISDIR(status.st_mode) || IsReadOnly(status)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE);
+  } else if (!IsStillTheFileRead(givenName, status)) {
+    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
+  } else if (!S_ISREG(status.st_mode) || status.st_nlink > 1) {
+    descriptor = OpenInPlace(folder, name, status);
+  } else {
+    descriptor = BeginRewrite(folder, name, status, &writeInPlace);
+    if (descriptor >= 0) {
+      return descriptor;  // the replacement holds the folder now
+    }
+    if (writeInPlace) {
+      descriptor = OpenInPlace(folder, name, status);
+    }
+  }
+  CloseDescriptor(folder);
   return descriptor;
 }
 
@@ -146,8 +299,9 @@ bool CopyMayReplace(const char* name, const struct stat& source, bool failIfExis
   return true;
 }
 
-// Writes all size bytes, over as many write() calls as it takes. Returns false with errno set.
-bool WriteAll(int descriptor, const char* bytes, size_t size) {
+// Writes all size bytes, over as many write() calls as it takes, and adds the bytes stored to
+// *stored. Returns false with errno set.
+bool WriteAll(int descriptor, const char* bytes, size_t size, size_t* stored) {
   while (size > 0) {
     ssize_t count = WriteRetrying(descriptor, bytes, size);
     if (count < 0) {
@@ -159,6 +313,7 @@ bool WriteAll(int descriptor, const char* bytes, size_t size) {
     }
     bytes += count;
     size -= static_cast<size_t>(count);
+    *stored += static_cast<size_t>(count);
   }
   return true;
 }
@@ -175,7 +330,8 @@ bool CopyBytes(int source, int destination) {
     if (count == 0) {
       return true;
     }
-    if (!WriteAll(destination, buffer, static_cast<size_t>(count))) {
+    size_t stored = 0;
+    if (!WriteAll(destination, buffer, static_cast<size_t>(count), &stored)) {
       return FailWithErrno();
     }
   }
@@ -193,30 +349,30 @@ bool CopyFileProperties(int destination, const struct stat& source) {
 }
 
 // The copy, once the source is open as a plain file with the given status. Returns false with
-// the last error set. The bytes go to a temporary file beside the destination, which is renamed
-// over it only once it is complete: a copy that fails midway leaves an older file under the name
-// as it was.
+// the last error set. The bytes go to a new file beside the destination, which replaces it whole
+// only once it is complete and on disk: a copy that fails midway, or a run that is stopped, leaves
+// an older file under the name as it was.
 bool CopyFromOpenSource(int source, const struct stat& status, const char* newName,
                         bool failIfExists) {
   if (!CopyMayReplace(newName, status, failIfExists)) {
     return false;
   }
-  std::string temporary = std::string(newName) + CopyTemporarySuffix;
-  int destination = mkostemp(temporary.data(), O_CLOEXEC);
-  if (destination < 0) {
-    return FailWithErrno();
+  std::string name;
+  int folder = OpenFolderOf(newName, &name);
+  if (folder < 0) {
+    return false;
   }
-  bool copied = CopyBytes(source, destination) && CopyFileProperties(destination, status);
-  if (!CloseDescriptor(destination) && copied) {
-    copied = FailWithErrno();
+  Replacement copy;
+  bool writeInPlace = false;
+  if (!BeginReplacement(folder, name, -1, &copy, &writeInPlace)) {
+    CloseDescriptor(folder);
+    return false;
   }
-  if (copied && rename(temporary.c_str(), newName) != 0) {
-    copied = FailWithErrno();
+  if (CopyBytes(source, copy.descriptor) && CopyFileProperties(copy.descriptor, status)) {
+    return CommitReplacement(&copy);
   }
-  if (!copied) {
-    unlink(temporary.c_str());
-  }
-  return copied;
+  DiscardReplacement(&copy);
+  return false;
 }
 
 // The entry a name stands for, as Windows (and Wine) find it: the name itself when an entry of
@@ -322,34 +478,47 @@ bool OsSetFileAttributes(const char* givenName, uint32_t attributes) {
 }
 
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
+  NoteFileInUse(existingName);
   struct stat status {};
   int source = OpenPlainFileToRead(ExistingName(existingName).c_str(), &status);
   if (source < 0) {
     return false;
   }
+  NoteFileInUse(newName);
   bool copied = CopyFromOpenSource(source, status, ExistingName(newName).c_str(), failIfExists);
   CloseDescriptor(source);
   return copied;
 }
 
 // Supports the two uses the programs make: reading an existing file, and writing a file created
-// afresh. Share modes have no counterpart on POSIX and are not enforced: other processes may
-// open the file in any way meanwhile. Like Windows, it refuses to open a directory; it also
-// refuses to read anything but a plain file.
+// afresh, each with the share mode the programs give it, "others may read": a reader holds a
+// shared lock, a writer an exclusive one, and the one that comes second fails with a sharing
+// violation (a writer lets others go on reading the old text, which it replaces only at close).
+// Like Windows, it refuses to open a directory; it also refuses to read anything but a plain
+// file.
 FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
                         uint32_t flags) {
   static_cast<void>(shareMode);
   static_cast<void>(flags);
+  NoteFileInUse(name);
   int descriptor = -1;
   if (access == GENERIC_READ_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
     struct stat status {};
-    descriptor = OpenPlainFileToRead(ExistingName(name).c_str(), &status);
+    std::string found = ExistingName(name);
+    descriptor = OpenPlainFileToRead(found.c_str(), &status);
+    if (descriptor >= 0) {
+      LastRead = FileRead{found, status.st_dev, status.st_ino};
+    }
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
-    descriptor = CreateForWriting(ExistingName(name).c_str());
+    descriptor = CreateForWriting(ExistingName(name));
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }
-  return descriptor < 0 ? InvalidFileHandle : descriptor;
+  if (descriptor < 0) {
+    return InvalidFileHandle;
+  }
+  HandleNames[descriptor] = name;
+  return descriptor;
 }
 
 uint32_t OsGetFileType(FileHandle handle) {
@@ -372,6 +541,7 @@ uint32_t OsGetFileType(FileHandle handle) {
 
 // One read() call: it may deliver fewer bytes than asked for, and 0 at the end of the file.
 bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  NoteFileInUse(HandleNames[Descriptor(handle)]);
   *bytesRead = 0;
   ssize_t count = ReadRetrying(Descriptor(handle), buffer, size);
   if (count < 0) {
@@ -381,20 +551,41 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
   return true;
 }
 
-// One write() call; *bytesWritten tells how many bytes it took, which may be fewer than size.
+// As WriteFile on a disk file: every byte is stored, over as many write() calls as it takes, or
+// the write fails with the error that stopped it (a full disk, a file-size limit) and
+// *bytesWritten tells how many were stored before.
 bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
-  *bytesWritten = 0;
-  ssize_t count = WriteRetrying(Descriptor(handle), buffer, size);
-  if (count < 0) {
-    return FailWithErrno();
-  }
-  *bytesWritten = static_cast<uint32_t>(count);
-  return true;
+  NoteFileInUse(HandleNames[Descriptor(handle)]);
+  size_t stored = 0;
+  bool written = WriteAll(Descriptor(handle), static_cast<const char*>(buffer), size, &stored);
+  *bytesWritten = static_cast<uint32_t>(stored);
+  return written || FailWithErrno();
 }
 
+// A file opened for writing is done only when its bytes are on disk: flushed, and, for a
+// rewrite, renamed over the old file with the folder flushed. A rewrite that fails at its close
+// leaves the old file as it was.
 bool OsCloseHandle(FileHandle handle) {
-  if (!CloseDescriptor(Descriptor(handle))) {
-    return FailWithErrno();
+  int descriptor = Descriptor(handle);
+  NoteFileInUse(HandleNames[descriptor]);
+  HandleNames.erase(descriptor);
+  auto found = WriteTargets.find(descriptor);
+  if (found == WriteTargets.end()) {
+    return CloseDescriptor(descriptor) || FailWithErrno();
   }
-  return true;
+  WriteTarget target = found->second;
+  WriteTargets.erase(found);
+  bool closed = false;
+  if (target.inPlace) {
+    closed = !target.flush || fsync(descriptor) == 0 || FailWithErrno();
+    if (!CloseDescriptor(descriptor) && closed) {
+      closed = FailWithErrno();
+    }
+  } else {
+    closed = CommitReplacement(&target.replacement);
+  }
+  if (target.lockedOriginal >= 0) {
+    CloseDescriptor(target.lockedOriginal);
+  }
+  return closed;
 }

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "platform.h"
 
@@ -21,6 +23,11 @@ constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 
 thread_local uint32_t LastError = 0;
 uint32_t OutputFailure = 0;
+
+// What the report of a failure says beside its number.
+std::string FileInUse;
+std::string LastFailureFile;
+std::string LastFailureReason;
 
 }  // namespace
 
@@ -61,12 +68,26 @@ uint32_t ErrorCodeFromErrno(int error) {
   }
 }
 
-bool FailWith(uint32_t code) {
+bool FailWith(uint32_t code, const char* reason) {
   LastError = code;
+  LastFailureFile = FileInUse;
+  LastFailureReason = reason != nullptr ? reason : "";
   return false;
 }
 
-bool FailWithErrno() { return FailWith(ErrorCodeFromErrno(errno)); }
+bool FailWithErrno() {
+  int error = errno;
+  return FailWith(ErrorCodeFromErrno(error), std::strerror(error));
+}
+
+void NoteFileInUse(const std::string& name) { FileInUse = name; }
+
+std::string FailureDescription(uint32_t code) {
+  if (code != LastError || LastFailureFile.empty() || LastFailureReason.empty()) {
+    return std::string();
+  }
+  return LastFailureFile + ": " + LastFailureReason;
+}
 
 ssize_t ReadRetrying(int descriptor, void* buffer, size_t size) {
   ssize_t count = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace posix_layer {
 
@@ -16,11 +17,20 @@ constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 // The Win32 error code closest to an errno value.
 uint32_t ErrorCodeFromErrno(int error);
 
-// Records code as the last error. Returns false, for the caller to return.
-bool FailWith(uint32_t code);
+// Records code as the last error, with the reason a report of it names (nullptr: none). Returns
+// false, for the caller to return.
+bool FailWith(uint32_t code, const char* reason = nullptr);
 
-// Records the code for the current errno as the last error. Returns false.
+// Records the code for the current errno as the last error, with the system's reason for it.
+// Returns false.
 bool FailWithErrno();
+
+// Names the file that the operation under way works on, for the report of its failure.
+void NoteFileInUse(const std::string& name);
+
+// The file and the reason of the last failure, as the second line of the runtime-error report
+// shows them ("Qtv.ini: No space left on device"), when that failure gave code; else empty.
+std::string FailureDescription(uint32_t code);
 
 // read() that is not cut short by a signal.
 ssize_t ReadRetrying(int descriptor, void* buffer, size_t size);

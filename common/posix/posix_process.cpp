@@ -12,6 +12,7 @@
 #include "native_help.h"
 #include "platform.h"
 #include "posix_io.h"
+#include "posix_replace.h"
 
 using posix_layer::NoteOutputFailure;
 using posix_layer::OutputFailureCode;
@@ -20,6 +21,14 @@ namespace {
 
 // POSIX keeps only the low 8 bits of an exit code.
 constexpr uint32_t ExitCodeMask = 0xFF;
+
+// The exit statuses of a run that ends by itself: it did what it was started for, or a check
+// stopped it with its message (or the backup question was not answered Yes). A shell tells them
+// apart; a Windows program ends with 0 either way.
+constexpr int DoneStatus = 0;
+constexpr int RefusedStatus = 1;
+// The status of an error number whose low 8 bits would read as one of the two above.
+constexpr int OtherErrorStatus = 255;
 
 std::string CommandLine;
 
@@ -76,19 +85,40 @@ extern "C" const char __ehdr_start[];  // NOLINT(bugprone-reserved-identifier)
 
 const char* OsGetCommandLine() { return CommandLine.c_str(); }
 
-// A run that ends with 0 although a message of it could not be written ends with that write's
-// error instead: what the user did not see is no success. A run that ends with an error number
-// keeps it.
-[[noreturn]] void OsExitProcess(uint32_t exitCode) {
+namespace {
+
+// The exit status of an error number: its low 8 bits, which POSIX keeps, unless they read as
+// done or refused.
+int StatusOfError(uint32_t errorNumber) {
+  auto status = static_cast<int>(errorNumber & ExitCodeMask);
+  return status == DoneStatus || status == RefusedStatus ? OtherErrorStatus : status;
+}
+
+// Ends the process with status once pending output is out and no unfinished file is left.
+// A run that ends by itself although a message of it could not be written ends with that
+// write's error instead: what the user did not see is neither success nor a refusal the user
+// was told of. A run that ends with an error number keeps it.
+[[noreturn]] void EndProcess(int status, bool endedByItself) {
+  posix_layer::RemoveUnfinishedFiles();
   for (std::FILE* stream : {stdout, stderr}) {
     if (std::fflush(stream) != 0) {
       NoteOutputFailure(errno);
     }
   }
-  if (exitCode == 0) {
-    exitCode = OutputFailureCode();
+  if (endedByItself && OutputFailureCode() != 0) {
+    status = StatusOfError(OutputFailureCode());
   }
-  _exit(static_cast<int>(exitCode & ExitCodeMask));
+  _exit(status);
+}
+
+}  // namespace
+
+// Error number 0 ends the process as a run that did its work.
+[[noreturn]] void OsExitProcess(uint32_t exitCode) {
+  if (exitCode == 0) {
+    EndProcess(DoneStatus, true);
+  }
+  EndProcess(StatusOfError(exitCode), false);
 }
 
 // The offset from the load address of the executable. All of the programs' code is linked into
@@ -99,24 +129,28 @@ uint32_t OsImageOffset(const void* codeAddress) {
   return static_cast<uint32_t>(offset);
 }
 
-// The program entry: records the command line, runs the program, and ends with exit code 0.
-// A closed pipe on standard output or standard error, or a file-size limit (ulimit -f) reached
-// by the backup or the rewrite, is a failed write, not a signal that would end the run wherever
-// it stands: the backup question, the report and the exit code then say what happened, and no
-// half-made copy is left behind. --help or --version as the one argument is answered on
-// standard output instead, touching no file.
+// The program entry: records the command line, runs the program, and ends with 0 when it did its
+// work, 1 when a check stopped it. A closed pipe on standard output or standard error, or a
+// file-size limit (ulimit -f) reached by the backup or the rewrite, is a failed write, not a
+// signal that would end the run wherever it stands: the backup question, the report and the exit
+// code then say what happened, and no half-made copy is left behind. SIGINT, SIGTERM and SIGHUP
+// remove a half-made copy or rewrite before they end the run. --help or --version as the one
+// argument is answered on standard output instead, touching no file.
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  posix_layer::RemoveUnfinishedFilesOnInterrupt();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(NativeUsage, stdout);
     OsExitProcess(0);
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("%s %s\n", NativeProgramName, PANEFIX_PRODUCT_VERSION);
+    if (PANEFIX_HOMEPAGE_URL[0] != '\0') {
+      std::printf("Report problems to %s\n", PANEFIX_HOMEPAGE_URL);
+    }
     OsExitProcess(0);
   }
   CommandLine = CommandLineFromArguments(argc, argv);
-  ProgramMain();
-  OsExitProcess(0);
+  EndProcess(ProgramMain() ? DoneStatus : RefusedStatus, true);
 }

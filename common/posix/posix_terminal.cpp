@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cp932_text.h"
@@ -24,6 +26,9 @@ constexpr uint32_t MB_BUTTONS_MASK = 0xF;
 constexpr size_t MaxAnswerLength = 16;
 
 const char YesNoPrompt[] = " [y/N] ";
+
+// How the runtime-error report begins, before its error number.
+const char ReportStart[] = "Runtime error ";
 
 // text with every CR LF turned into a plain LF.
 std::string WithPlainLineBreaks(const char* text) {
@@ -95,11 +100,17 @@ bool WriteToStream(std::FILE* stream, const std::string& text) {
 }
 
 // One line of standard input without its LF and a CR before it; empty at the end of input.
-// Read byte by byte, so that nothing after the line is taken from the input.
-std::string ReadAnswerLine() {
+// Read byte by byte, so that nothing after the line is taken from the input. *lineFeed tells
+// whether an LF ended it, rather than the end of input (Ctrl-D on a terminal).
+std::string ReadAnswerLine(bool* lineFeed) {
   std::string line;
   char byte = 0;
-  while (ReadRetrying(STDIN_FILENO, &byte, 1) == 1 && byte != '\n') {
+  *lineFeed = false;
+  while (ReadRetrying(STDIN_FILENO, &byte, 1) == 1) {
+    if (byte == '\n') {
+      *lineFeed = true;
+      break;
+    }
     if (line.size() <= MaxAnswerLength) {
       line += byte;
     }
@@ -122,25 +133,49 @@ bool IsResultBox(uint32_t style) {
   return (style & MB_TOPMOST_STYLE) != 0 && (style & MB_ICON_MASK) == 0;
 }
 
+// The runtime-error report, a plain box of no other style, with a second line that names the
+// file and the system's reason for the failure it reports, when the layer knows them.
+std::string WithFailureReason(const char* text, uint32_t style) {
+  std::string shown = text != nullptr ? text : "";
+  if (style != MB_OK_STYLE || shown.compare(0, std::strlen(ReportStart), ReportStart) != 0) {
+    return shown;
+  }
+  unsigned long number = std::strtoul(shown.c_str() + std::strlen(ReportStart), nullptr, 10);
+  std::string reason = FailureDescription(static_cast<uint32_t>(number));
+  return reason.empty() ? shown : shown + "\r\n" + reason;
+}
+
+// The Yes/No question on the terminal. Its answer is one line of standard input; a question the
+// user cannot see is answered No: when it cannot be written, and when standard error is no
+// terminal while standard input is one (panefix 2>/dev/null), where waiting for an answer to a
+// question nobody sees would only hang. The prompt's line is ended before the next output,
+// unless the terminal echoed the answer's line end.
+int AskYesNo(const std::string& shown) {
+  if (!WriteToStream(stderr, shown + YesNoPrompt)) {
+    return IDNO_RESULT;
+  }
+  bool inputIsTerminal = isatty(STDIN_FILENO) != 0;
+  if (inputIsTerminal && isatty(STDERR_FILENO) == 0) {
+    WriteToStream(stderr, "\n");
+    return IDNO_RESULT;
+  }
+  bool lineFeed = false;
+  bool yes = IsYesAnswer(ReadAnswerLine(&lineFeed));
+  if (!inputIsTerminal || !lineFeed) {
+    WriteToStream(stderr, "\n");
+  }
+  return yes ? IDYES_RESULT : IDNO_RESULT;
+}
+
 }  // namespace
 
 // Every box goes to the terminal at once and nothing waits for a key, except the Yes/No question,
 // which reads its answer from standard input. Result boxes go to standard output, all others to
 // standard error.
 int OsMessageBox(const char* text, const char* caption, uint32_t style) {
-  std::string shown = BoxTerminalText(text, caption);
+  std::string shown = BoxTerminalText(WithFailureReason(text, style).c_str(), caption);
   if ((style & MB_BUTTONS_MASK) == MB_YESNO_STYLE) {
-    // A question the user cannot see is answered No.
-    if (!WriteToStream(stderr, shown + YesNoPrompt)) {
-      return IDNO_RESULT;
-    }
-    bool yes = IsYesAnswer(ReadAnswerLine());
-    // A terminal echoes the answer with its line end; an answer from a pipe or a file does not,
-    // and the next message would run on after the prompt.
-    if (isatty(STDIN_FILENO) == 0) {
-      WriteToStream(stderr, "\n");
-    }
-    return yes ? IDYES_RESULT : IDNO_RESULT;
+    return AskYesNo(shown);
   }
   WriteToStream(IsResultBox(style) ? stdout : stderr, shown + "\n");
   return IDOK_RESULT;

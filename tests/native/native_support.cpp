@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,17 +38,19 @@ void WriteAllOrDie(int descriptor, const std::string& bytes) {
   }
 }
 
-int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-// Waits for pid, retrying when interrupted. Returns its exit code, or -1.
-int WaitFor(pid_t pid) {
+// Waits for pid, retrying when interrupted. Returns its exit code, or -1 with *signal set to the
+// signal that ended it.
+int WaitFor(pid_t pid, int* signal = nullptr) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
       return -1;
     }
   }
-  return ExitCodeOf(status);
+  if (signal != nullptr) {
+    *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Points the descriptor target at path, opened with flags.
@@ -164,7 +167,7 @@ ChildResult CollectChild(pid_t pid, const ScratchFolder& capture) {
     ADD_FAILURE() << "fork failed: " << std::strerror(errno);
     return result;
   }
-  result.exitCode = WaitFor(pid);
+  result.exitCode = WaitFor(pid, &result.signal);
   result.out = ReadBytes(capture / "out");
   result.err = ReadBytes(capture / "err");
   return result;
@@ -188,7 +191,17 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
 
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
                        const std::string& folder, const RunOptions& options) {
-  ScratchFolder capture;
+  return FinishProgram(StartProgram(program, argv, folder, options));
+}
+
+ChildResult FinishProgram(const StartedProgram& started) {
+  return CollectChild(started.pid, *started.capture);
+}
+
+StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& argv,
+                            const std::string& folder, const RunOptions& options) {
+  auto shared = std::make_shared<ScratchFolder>();
+  const ScratchFolder& capture = *shared;
   WriteBytes(capture / "in", options.input);
   std::vector<std::string> copies = argv;
   std::vector<char*> words;
@@ -213,10 +226,14 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
         _exit(ExecFailedCode);
       }
     }
+    if (options.user != static_cast<uid_t>(-1) &&
+        (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0)) {
+      _exit(ExecFailedCode);
+    }
     execv(program.c_str(), words.data());
     _exit(ExecFailedCode);
   }
-  return CollectChild(pid, capture);
+  return StartedProgram{pid, shared};
 }
 
 ScopedVariable::ScopedVariable(const char* name, const char* value) : name_(name) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ std::string Cp932(const std::string& utf8);
 // What a finished child left behind.
 struct ChildResult {
   int exitCode = -1;  // -1 when it did not end by itself
+  int signal = 0;     // the signal that ended it, when one did
   std::string out;
   std::string err;
 };
@@ -58,12 +60,23 @@ ChildResult RunInChild(const std::function<int()>& body, const std::string& inpu
 struct RunOptions {
   std::string input;           // what standard input holds; empty: it is at its end at once
   int64_t fileSizeLimit = -1;  // the largest size the program may give a file; -1: no limit
+  uid_t user = static_cast<uid_t>(-1);  // the user (and group) it runs as; -1: this process's
 };
 
 // Runs program in folder with the command-line words argv (its own name first), with the file
 // size limit given and SIGXFSZ at its default, as a shell with `ulimit -f` leaves it.
 ChildResult RunProgram(const std::string& program, const std::vector<std::string>& argv,
                        const std::string& folder, const RunOptions& options = RunOptions());
+
+// A program started as RunProgram starts it, still running until FinishProgram collects it, so
+// that several can run at once, or one can be stopped by a signal (kill(pid, ...)).
+struct StartedProgram {
+  pid_t pid = -1;
+  std::shared_ptr<ScratchFolder> capture;
+};
+StartedProgram StartProgram(const std::string& program, const std::vector<std::string>& argv,
+                            const std::string& folder, const RunOptions& options = RunOptions());
+ChildResult FinishProgram(const StartedProgram& started);
 
 // Sets an environment variable (or removes it, for nullptr) until scope end.
 class ScopedVariable {

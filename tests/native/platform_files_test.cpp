@@ -1,12 +1,15 @@
 // The POSIX platform layer on real files: attributes, file access, error codes, copies and the
 // file stamp's times.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "native_support.h"
 #include "platform.h"
+#include "posix_replace.h"
 
 namespace {
 
@@ -28,6 +32,9 @@ constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
 constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
 constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
+
+// The unprivileged user and group a file is given to where a test needs another owner.
+constexpr uid_t NobodyUser = 65534;
 
 constexpr FileTime TicksPerSecond = 10000000;
 constexpr FileTime UnixEpochFileTime = 116444736000000000;
@@ -218,7 +225,28 @@ struct RewriteCase {
   std::vector<std::string> writes;
 };
 
-TEST(FileAccessTest, CreatingAnExistingFileLeavesJustTheNewBytesInTheSameFile) {
+// The ways a file opened for writing is rewritten: replaced whole at close by a new file made
+// without a name or under a temporary one; in place, for a file with a second hard link; or
+// through a symbolic link, whose target is replaced.
+enum class Way { Unnamed, Named, HardLinked, ThroughLink };
+
+// The entries of a folder other than . and ..
+std::vector<std::string> EntriesOf(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* directory = opendir(folder.c_str());
+  while (const dirent* entry = directory != nullptr ? readdir(directory) : nullptr) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.push_back(entry->d_name);
+    }
+  }
+  if (directory != nullptr) {
+    closedir(directory);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
   const RewriteCase cases[] = {
       {"shorter", std::string(1000, 'o'), {"ab"}},
       {"as long", "LISTWIDTH=100\r\n", {"LISTWIDTH=", "430\r\n"}},
@@ -226,30 +254,86 @@ TEST(FileAccessTest, CreatingAnExistingFileLeavesJustTheNewBytesInTheSameFile) {
       {"nothing written", "old", {}},
       {"empty before", "", {"new"}},
   };
+  for (Way way : {Way::Unnamed, Way::Named, Way::HardLinked, Way::ThroughLink}) {
+    for (const RewriteCase& row : cases) {
+      SCOPED_TRACE(testing::Message() << row.what << ", way " << static_cast<int>(way));
+      ScratchFolder folder;
+      std::string path = folder / "Qtv.ini";
+      std::string file = way == Way::ThroughLink ? folder / "target.ini" : path;
+      MakeFile(file, 0640, row.before);
+      if (way == Way::ThroughLink) {
+        ASSERT_EQ(0, symlink("target.ini", path.c_str()));
+      }
+      if (way == Way::HardLinked) {
+        ASSERT_EQ(0, link(path.c_str(), (folder / "second").c_str()));
+      }
+      const std::vector<std::string> entries = EntriesOf(folder.Path());
+      struct stat before {};
+      ASSERT_EQ(0, stat(file.c_str(), &before));
+      posix_layer::UseUnnamedFiles = way != Way::Named;
+      FileHandle handle = CreateForWriting(path);
+      posix_layer::UseUnnamedFiles = true;
+      ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+      std::string expected;
+      for (const std::string& piece : row.writes) {
+        uint32_t written = 0;
+        EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
+        EXPECT_EQ(piece.size(), written);
+        expected += piece;
+        // In place the file is cut when it is opened, and holds what was written so far.
+        EXPECT_EQ(way == Way::HardLinked ? expected : row.before, ReadBytes(path));
+      }
+      std::vector<std::string> during = EntriesOf(folder.Path());
+      if (way == Way::Named) {
+        ASSERT_EQ(entries.size() + 1, during.size());
+        std::string unfinished = "Qtv.ini.unfinished-";
+        EXPECT_TRUE(std::any_of(during.begin(), during.end(), [&](const std::string& name) {
+          return name.compare(0, unfinished.size(), unfinished) == 0 &&
+                 name.size() == unfinished.size() + 6;
+        }));
+      } else {
+        EXPECT_EQ(entries, during) << "a new file has a name before it is complete";
+      }
+      EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+      EXPECT_EQ(expected, ReadBytes(path));
+      EXPECT_EQ(entries, EntriesOf(folder.Path()));
+      struct stat after {};
+      ASSERT_EQ(0, stat(file.c_str(), &after));
+      EXPECT_EQ(way == Way::HardLinked, before.st_ino == after.st_ino);
+      EXPECT_EQ(0640u, after.st_mode & 07777);
+      EXPECT_EQ(before.st_uid, after.st_uid);
+      EXPECT_EQ(before.st_gid, after.st_gid);
+      if (way == Way::HardLinked) {
+        EXPECT_EQ(expected, ReadBytes(folder / "second"));
+      }
+      if (way == Way::ThroughLink) {
+        struct stat link {};
+        ASSERT_EQ(0, lstat(path.c_str(), &link));
+        EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link became a file";
+      }
+    }
+  }
+}
+
+TEST(FileAccessTest, RewritingKeepsAnOwnerAndGroupOfAnotherUser) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving a file to another user needs the superuser";
+  }
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
-  for (const RewriteCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    MakeFile(path, 0640, row.before);
-    struct stat before {};
-    ASSERT_EQ(0, stat(path.c_str(), &before));
-    FileHandle handle = CreateForWriting(path);
-    ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
-    std::string expected;
-    for (const std::string& piece : row.writes) {
-      uint32_t written = 0;
-      EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
-      EXPECT_EQ(piece.size(), written);
-      expected += piece;
-      EXPECT_EQ(expected, ReadBytes(path)) << "the open file holds more than was written";
-    }
-    EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
-    EXPECT_EQ(expected, ReadBytes(path));
-    struct stat after {};
-    ASSERT_EQ(0, stat(path.c_str(), &after));
-    EXPECT_EQ(before.st_ino, after.st_ino) << "not the same file";
-    EXPECT_EQ(0640u, after.st_mode & 07777);
-  }
+  MakeFile(path, 0604, "old");
+  ASSERT_EQ(0, chown(path.c_str(), NobodyUser, NobodyUser));
+  FileHandle handle = CreateForWriting(path);
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  uint32_t written = 0;
+  EXPECT_TRUE(OsWriteFile(handle, "new", 3, &written));
+  EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+  struct stat after {};
+  ASSERT_EQ(0, stat(path.c_str(), &after));
+  EXPECT_EQ("new", ReadBytes(path));
+  EXPECT_EQ(NobodyUser, after.st_uid);
+  EXPECT_EQ(NobodyUser, after.st_gid);
+  EXPECT_EQ(0604u, after.st_mode & 07777);
 }
 
 TEST(FileAccessTest, CreatingADeviceWritesToIt) {
@@ -363,12 +447,13 @@ TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
   ScratchFolder folder;
   WriteBytes(folder / "file", "x");
   ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
-  // A program file cannot be written while it runs.
-  std::string program = folder / "busy";
-  WriteBytes(program, ReadBytes("/bin/sleep"));
-  ASSERT_EQ(0, chmod(program.c_str(), 0755));
-  native::StandInProcess running("busy", program);
-  static_cast<void>(running);
+  // Another program's open of a file, with the lock a reader or a writer holds.
+  WriteBytes(folder / "read", "x");
+  WriteBytes(folder / "rewritten", "x");
+  int reader = open((folder / "read").c_str(), O_RDONLY | O_CLOEXEC);
+  int writer = open((folder / "rewritten").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(reader, LOCK_SH));
+  ASSERT_EQ(0, flock(writer, LOCK_EX));
   const ErrorCase cases[] = {
       {"missing file", [&] { return OpenAndRead(folder / "missing"); }, ERROR_FILE_NOT_FOUND_CODE},
       {"path through a file", [&] { return OpenAndRead(folder / "file/x"); },
@@ -377,7 +462,29 @@ TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
        ERROR_ACCESS_DENIED_CODE},
       {"name too long", [&] { return OpenAndRead(folder / std::string(300, 'n')); },
        ERROR_FILENAME_EXCED_RANGE_CODE},
-      {"running program opened to write", [&] { return CreateAndWrite(program); },
+      {"file another program reads, opened to write",
+       [&] { return CreateAndWrite(folder / "read"); }, ERROR_SHARING_VIOLATION_CODE},
+      {"file another program rewrites, opened to read",
+       [&] { return OpenAndRead(folder / "rewritten"); }, ERROR_SHARING_VIOLATION_CODE},
+      {"file another program rewrites, copied",
+       [&] { return OsCopyFile((folder / "rewritten").c_str(), (folder / "c").c_str(), false); },
+       ERROR_SHARING_VIOLATION_CODE},
+      {"file replaced since it was read",
+       [&] {
+         OsCloseHandle(OpenForReading(folder / "file"));
+         WriteBytes(folder / "other", "x");
+         rename((folder / "other").c_str(), (folder / "file").c_str());
+         return CreateAndWrite(folder / "file");
+       },
+       ERROR_SHARING_VIOLATION_CODE},
+      {"file swapped for a link since it was read",
+       [&] {
+         OsCloseHandle(OpenForReading(folder / "read"));
+         WriteBytes(folder / "elsewhere", "keep");
+         symlink("elsewhere", (folder / "link").c_str());
+         rename((folder / "link").c_str(), (folder / "read").c_str());
+         return CreateAndWrite(folder / "read") || ReadBytes(folder / "elsewhere") != "keep";
+       },
        ERROR_SHARING_VIOLATION_CODE},
       {"device that fails to read", [] { return OpenAndRead("/proc/self/mem"); },
        ERROR_IO_DEVICE_CODE},
@@ -401,6 +508,8 @@ TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
     EXPECT_FALSE(row.failingOperation());
     EXPECT_EQ(row.error, OsGetLastError());
   }
+  close(reader);
+  close(writer);
 }
 
 TEST(ErrorCodeTest, TooManyOpenFiles) {

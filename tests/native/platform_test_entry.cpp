@@ -36,10 +36,10 @@ std::vector<std::string> OwnArguments() {
 
 std::string OwnProgramPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
 
-void ProgramMain() {
+bool ProgramMain() {
   if (std::getenv(PrintCommandLineVariable) != nullptr) {
     std::fputs(OsGetCommandLine(), stdout);
-    return;
+    return true;
   }
   std::vector<std::string> words = OwnArguments();
   std::vector<char*> argv;
