@@ -12,6 +12,12 @@ else()
   if(PANEFIX_WERROR)
     add_compile_options(-Werror)
   endif()
+  # No build folder lands in a program: a path the compiler writes (__FILE__, debug information)
+  # is written relative to the source or build folder, so that the same sources give the same
+  # program in whatever folder they are built.
+  add_compile_options(
+    "$<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>"
+    "$<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>")
 endif()
 
 if(PANEFIX_SANITIZE)
@@ -33,12 +39,17 @@ endif()
 # release package ships: the static runtime would otherwise bring two thirds of each file in
 # symbols and debug information. A map file beside each program keeps the addresses of its
 # functions, to find the place a "Runtime error ... at" report names.
+#
+# The Windows linker writes no time of its own into a program (the PE header's TimeDateStamp is
+# 0, and its checksum with it): two builds of one commit give the same bytes, whenever and
+# wherever they are made.
 function(link_program_runtime target)
   if(NOT WIN32 AND NOT PANEFIX_SANITIZE AND NOT PANEFIX_FUZZ
      AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_link_options(${target} PRIVATE -static-pie)
   endif()
   if(MINGW)
-    target_link_options(${target} PRIVATE -s "-Wl,-Map=$<TARGET_FILE:${target}>.map")
+    target_link_options(${target} PRIVATE -s "-Wl,-Map=$<TARGET_FILE:${target}>.map"
+                        -Wl,--no-insert-timestamp)
   endif()
 endfunction()

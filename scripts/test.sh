@@ -62,9 +62,11 @@ run_tests windows-x64
 run_tests windows-x86
 
 echo "== Release package (windows-x86)"
-rm -f build/windows-x86/Panefix-*-win32.zip
+rm -f build/windows-x86/Panefix-*-win32.*
 cpack --preset windows-x86
 bash tests/package/check_package.sh build/windows-x86/Panefix-*-win32.zip
+echo "== The release package again, built in another folder: the same bytes"
+bash tests/package/check_reproducible.sh build/windows-x86/Panefix-*-win32.zip
 
 echo "== Tests with sanitizers (unit and native end to end)"
 run_tests native-asan -L 'unit|native' -j "$jobs"

@@ -18,8 +18,9 @@ if [[ $# -ne 1 ]]; then
 fi
 guide_file=$1
 
-# The line that starts the English part; everything above it is the Japanese part.
-ENGLISH_TITLE='# Panefix and Panepeek: user guide'
+# The title that starts the English part, a Markdown heading in the source and a plain line in the
+# text edition; everything above it is the Japanese part.
+ENGLISH_TITLE='Panefix and Panepeek: user guide'
 # The line where the text edition ends; what follows in the source is for its readers only.
 END_MARKER='<!-- end of the text edition -->'
 
@@ -89,8 +90,8 @@ fi
 # The guide as LF-ended lines without a byte-order mark, cut at the end of the text edition.
 text=$(LC_ALL=C sed '1s/^\xEF\xBB\xBF//; s/\r$//' "$guide_file" | awk -v marker="$END_MARKER" '$0 == marker { exit } { print }')
 declare -A parts
-parts[japanese]=$(awk -v title="$ENGLISH_TITLE" '$0 == title { exit } { print }' <<<"$text")
-parts[english]=$(awk -v title="$ENGLISH_TITLE" 'found { print } $0 == title { found = 1 }' <<<"$text")
+parts[japanese]=$(awk -v title="$ENGLISH_TITLE" '$0 == title || $0 == "# " title { exit } { print }' <<<"$text")
+parts[english]=$(awk -v title="$ENGLISH_TITLE" 'found { print } $0 == title || $0 == "# " title { found = 1 }' <<<"$text")
 if [[ -z ${parts[english]} ]]; then
   fail "no line '$ENGLISH_TITLE': the English part is missing"
 fi

@@ -5,13 +5,17 @@
 #
 # - its name holds the product version of the top-level CMakeLists.txt and the Windows flavour
 #   (win32 or win64);
-# - it holds exactly the two programs, the readme, the user guide, the licence and the
-#   changelog, with no folder and nothing else (no test helpers);
+# - it holds one folder, Panefix-VERSION/, and in it exactly the two programs, the readme, the
+#   user guide, the licence and the changelog, and nothing else (no test helpers);
+# - beside it lies ZIP.sha256, which `sha256sum -c` accepts;
 # - the programs are PE files for the flavour's processor, stripped (no debug section, under
 #   400 KB), and pass the resource check (tests/resources/check_resources.sh);
-# - the texts are for Notepad: UTF-8 with a byte-order mark, CR LF line ends only; the readme
-#   is in Japanese and English and names the version; the guide quotes every message
-#   (tests/package/check_guide.sh);
+# - the texts are for Notepad: UTF-8 with a byte-order mark, CR LF line ends only, and plain
+#   text, without the marks of the Markdown they are made from; the readme is in Japanese and
+#   English and names the version; the readme and the guide call each program by the same
+#   names; the guide quotes every message (tests/package/check_guide.sh); the changelog is in
+#   Japanese and English, holds released versions only, and its entry for this version names
+#   every file of the package;
 # - the licence is the MIT licence of the Panefix developers.
 #
 # Needs unzip, iconv, od, and the mingw-w64 windres and objdump of the resource check. Prints one
@@ -25,12 +29,15 @@ GUIDE=Panefix-UserGuide.txt
 LICENSE=LICENSE.txt
 README=Readme.txt
 CHANGELOG=Changelog.txt
-EXPECTED_FILES="Changelog.txt
+FILES="Changelog.txt
 LICENSE.txt
 Panefix-UserGuide.txt
 Panefix.exe
 Panepeek.exe
 Readme.txt"
+# The one name of each program, in Japanese and in English, that the readme and the guide use.
+PROGRAM_NAMES=('Panefix.exe (スレ幅修復ツール' 'Panepeek.exe (スレ幅ビューア'
+               'width repair tool' 'width viewer')
 # A shipped program is stripped; with its static runtime it stays well under this.
 MAX_PROGRAM_BYTES=400000
 
@@ -39,7 +46,7 @@ if [[ $# -ne 1 ]]; then
   exit 2
 fi
 zip_file=$1
-for tool in unzip iconv od; do
+for tool in unzip iconv od sha256sum; do
   if ! command -v "$tool" >/dev/null; then
     echo "check_package.sh: $tool is needed" >&2
     exit 2
@@ -76,23 +83,37 @@ else
   fail "name $name is not Panefix-$version-win32.zip or Panefix-$version-win64.zip"
 fi
 
-# The entries, as the archive lists them: no folder, exactly the four files.
+checksum_file=$zip_file.sha256
+if [[ ! -f $checksum_file ]]; then
+  fail "no checksum file $(basename "$checksum_file") beside $name"
+elif ! grep -qxE "[0-9a-f]{64}  $name" "$checksum_file"; then
+  fail "$(basename "$checksum_file") is not one line 'SHA-256  $name': $(head -c 200 "$checksum_file")"
+elif output=$(cd "$(dirname "$zip_file")" && sha256sum -c "$(basename "$checksum_file")" 2>&1); then
+  pass "$(basename "$checksum_file") is accepted by sha256sum -c"
+else
+  fail "sha256sum -c $(basename "$checksum_file"): $output"
+fi
+
+# The entries, as the archive lists them: the folder, then the files in it.
+top=Panefix-$version
 if ! entries=$(unzip -Z1 "$zip_file" 2>&1); then
   fail "unzip cannot list $name: $entries"
   echo "$passed passed, $failed failed"
   exit 1
 fi
-if [[ $(sort <<<"$entries") == "$EXPECTED_FILES" ]]; then
-  pass "holds exactly: $(tr '\n' ' ' <<<"$EXPECTED_FILES" | sed 's/ $//')"
+expected_entries="$top/"$'\n'$(sed "s|^|$top/|" <<<"$FILES")
+if [[ $entries == "$expected_entries" ]]; then
+  pass "holds the one folder $top/ and in it exactly: $(tr '\n' ' ' <<<"$FILES" | sed 's/ $//')"
 else
-  fail "entries: got '$(sort <<<"$entries" | tr '\n' ' ' | sed 's/ $//')', want '$(tr '\n' ' ' <<<"$EXPECTED_FILES" | sed 's/ $//')'"
+  fail "entries: got '$(tr '\n' ' ' <<<"$entries" | sed 's/ $//')', want '$(tr '\n' ' ' <<<"$expected_entries" | sed 's/ $//')'"
 fi
 
-unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
-if ! output=$(unzip -q "$zip_file" -d "$unpacked" 2>&1); then
+extracted=$(mktemp -d)
+trap 'rm -rf "$extracted"' EXIT
+if ! output=$(unzip -q "$zip_file" -d "$extracted" 2>&1); then
   fail "unzip cannot unpack $name: $output"
 fi
+unpacked=$extracted/$top
 
 # Prints the bytes of FILE from OFFSET, COUNT of them, as two-digit hex numbers without blanks.
 bytes_at() {
@@ -160,6 +181,14 @@ check_notepad_text() {
   if [[ $(bytes_at "$path" 3 3) == efbbbf ]]; then
     fail "$file: a second byte-order mark follows the first"
   fi
+  # What Notepad would show of Markdown: backticks, stars, headings, pictures, links, comments.
+  local marks
+  marks=$(LC_ALL=C sed '1s/^\xEF\xBB\xBF//' "$path" | grep -n -m 3 -E '`|\*\*|^#|!\[|\]\(|<!--' | tr -d '\r')
+  if [[ -z $marks ]]; then
+    pass "$file: plain text, no Markdown marks"
+  else
+    fail "$file: Markdown marks:"$'\n'"$marks"
+  fi
   if error=$(iconv -f UTF-8 -t UTF-8 "$path" 2>&1 >/dev/null); then
     pass "$file: valid UTF-8"
   else
@@ -218,8 +247,54 @@ if [[ -f $unpacked/$README ]]; then
     fail "$README: no Japanese and English title with version $version"
   fi
 fi
+# Both texts a user reads first call each program by the same names.
+for text in "$README" "$GUIDE"; do
+  [[ -f $unpacked/$text ]] || continue
+  missing=()
+  for program_name in "${PROGRAM_NAMES[@]}"; do
+    grep -qF -- "$program_name" "$unpacked/$text" || missing+=("$program_name")
+  done
+  if [[ ${#missing[@]} -eq 0 ]]; then
+    pass "$text: names the programs $(printf '"%s" ' "${PROGRAM_NAMES[@]}" | sed 's/ $//')"
+  else
+    fail "$text: does not name the programs $(printf '"%s" ' "${missing[@]}" | sed 's/ $//')"
+  fi
+done
+
 if [[ -f $unpacked/$CHANGELOG ]]; then
   check_notepad_text "$CHANGELOG"
+  changelog=$(LC_ALL=C sed '1s/^\xEF\xBB\xBF//; s/\r$//' "$unpacked/$CHANGELOG")
+  if [[ $(head -n 1 <<<"$changelog") == 変更履歴 ]] && grep -qx 'Changelog' <<<"$changelog"; then
+    pass "$CHANGELOG: in Japanese, then in English"
+  else
+    fail "$CHANGELOG: does not start with the Japanese title 変更履歴 and hold the English title Changelog"
+  fi
+  # A released version's entry is titled by its number; anything else is not yet released.
+  unreleased=$(awk 'previous != "" && /^-+$/ && previous !~ /^[0-9]/ && previous != "Changelog" { print previous } { previous = $0 }' <<<"$changelog")
+  if [[ -z $unreleased ]] && ! grep -qi 'not yet released\|未リリース' <<<"$changelog"; then
+    pass "$CHANGELOG: released versions only"
+  else
+    fail "$CHANGELOG: holds what is not released: $(head -n 1 <<<"${unreleased:-$(grep -i -m1 'not yet released\|未リリース' <<<"$changelog")}")"
+  fi
+  # The entries of this version, the Japanese and the English one: from the title down to the next
+  # version's title.
+  for language in 1 2; do
+    entry=$(awk -v version="$version" -v wanted="$language" '
+      $0 == version { getline rule; if (rule ~ /^-+$/) { n++; inside = (n == wanted) } next }
+      inside && /^-+$/ { inside = 0 }
+      inside { print }' <<<"$changelog")
+    missing=()
+    while IFS= read -r file; do
+      grep -qF -- "$file" <<<"$entry" || missing+=("$file")
+    done <<<"$FILES"
+    if [[ -z $entry ]]; then
+      fail "$CHANGELOG: no entry $language for version $version"
+    elif [[ ${#missing[@]} -eq 0 ]]; then
+      pass "$CHANGELOG: entry $language for $version names every file of the package"
+    else
+      fail "$CHANGELOG: entry $language for $version does not name ${missing[*]}"
+    fi
+  done
 fi
 
 if [[ -f $unpacked/$LICENSE ]]; then
