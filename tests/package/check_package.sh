@@ -114,6 +114,11 @@ if ! output=$(unzip -q "$zip_file" -d "$extracted" 2>&1); then
   fail "unzip cannot unpack $name: $output"
 fi
 unpacked=$extracted/$top
+if [[ ! -d $unpacked ]]; then
+  fail "no folder $top/ after unpacking: the files cannot be checked"
+  echo "$passed passed, $failed failed"
+  exit 1
+fi
 
 # Prints the bytes of FILE from OFFSET, COUNT of them, as two-digit hex numbers without blanks.
 bytes_at() {
