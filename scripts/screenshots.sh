@@ -28,10 +28,10 @@ log=$work/screenshots.log
 # ---- Tools ----------------------------------------------------------------------------------
 
 scripts/install-deps.sh
-# The Japanese font for the boxes, and ImageMagick for BMP to PNG (a convert elsewhere in PATH
-# may be something else).
+# The Japanese font for the boxes, Wine's own fonts (Marlett draws the close button), and
+# ImageMagick for BMP to PNG (a convert elsewhere in PATH may be something else).
 extra=()
-for package in fonts-ipafont-gothic imagemagick; do
+for package in fonts-ipafont-gothic fonts-wine imagemagick; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
     extra+=("$package")
   fi

@@ -135,7 +135,7 @@ for part in japanese english; do
   if grep -qE "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}"; then
     pass "$part part quotes a Runtime error report: $(grep -m1 -E "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}" | sed 's/^ *//')"
   else
-    fail "$part part quotes no Runtime error report as the programs lay it out ('Runtime error  32 at 0000334D')"
+    fail "$part part quotes no Runtime error report as the programs lay it out ('Runtime error  32 at 00003254')"
   fi
   for caption in "${CAPTIONS[@]}"; do
     if grep -qF -- "$caption" <<<"${parts[$part]}"; then
