@@ -101,7 +101,7 @@ else
   # Which entries differ, and whether their content or only what the zip records about them.
   mkdir -p "$scratch/first" "$scratch/second"
   unzip -q "$zip_file" -d "$scratch/first" && unzip -q "$rebuilt" -d "$scratch/second"
-  if ! diff <(unzip -Z -l "$zip_file" | sed 1,2d) <(unzip -Z -l "$rebuilt" | sed 1,2d) >"$scratch/listing"; then
+  if ! diff <(unzip -Z -s "$zip_file" | sed "1,2d;\$d") <(unzip -Z -s "$rebuilt" | sed "1,2d;\$d") >"$scratch/listing"; then
     fail "the entries' names, order, modes or times differ:"$'\n'"$(cat "$scratch/listing")"
   fi
   while IFS= read -r -d '' file; do
