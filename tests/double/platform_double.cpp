@@ -22,6 +22,8 @@ struct OpenHandle {
   uint32_t access;
   uint32_t share;
   size_t position;
+  bool replacing = false;   // writes go to pending, which replaces the file at close
+  std::string pending;
 };
 std::map<FileHandle, OpenHandle> Handles;
 FileHandle NextHandle = 100;
@@ -289,6 +291,11 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
       Fail(ERROR_ACCESS_DENIED_CODE);
       return InvalidFileHandle;
     }
+    if (Double.replacesOnClose) {
+      FileHandle handle = NextHandle++;
+      Handles[handle] = OpenHandle{name, access, shareMode, 0, true, std::string()};
+      return handle;
+    }
     if (file == nullptr) {
       PutFile(name, "");
       file = Find(name);
@@ -297,7 +304,7 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     file->attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
   }
   FileHandle handle = NextHandle++;
-  Handles[handle] = OpenHandle{name, access, shareMode, 0};
+  Handles[handle] = OpenHandle{name, access, shareMode, 0, false, std::string()};
   return handle;
 }
 
@@ -311,7 +318,8 @@ uint32_t OsGetFileType(FileHandle handle) {
     Fail(ErrorInvalidHandle);
     return FILE_TYPE_UNKNOWN_VALUE;
   }
-  return Double.files[it->second.name].type;
+  File* file = Find(it->second.name);
+  return file != nullptr ? file->type : FILE_TYPE_DISK_VALUE;
 }
 
 bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
@@ -352,7 +360,7 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   if (failure != nullptr) {
     count -= std::min(count, failure->shortBy);
   }
-  std::string& bytes = Double.files[it->second.name].bytes;
+  std::string& bytes = it->second.replacing ? it->second.pending : Double.files[it->second.name].bytes;
   bytes.replace(it->second.position, count, static_cast<const char*>(buffer), count);
   it->second.position += count;
   *bytesWritten = count;
@@ -365,9 +373,19 @@ bool OsCloseHandle(FileHandle handle) {
   if (it == Handles.end()) {
     return Fail(ErrorInvalidHandle);
   }
+  OpenHandle closed = it->second;
   Handles.erase(it);
   if (failure != nullptr) {
     return Fail(failure->error);
+  }
+  if (closed.replacing) {
+    File* file = Find(closed.name);
+    if (file == nullptr) {
+      PutFile(closed.name, "");
+      file = Find(closed.name);
+    }
+    file->bytes = closed.pending;
+    file->attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
   }
   return true;
 }

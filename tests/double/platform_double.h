@@ -71,6 +71,9 @@ struct State {
   uint32_t readChunkLimit = 0xFFFFFFFF;        // ReadFile delivers at most this many bytes
   std::vector<uint32_t> readSizes;             // the size asked for in every ReadFile
   std::vector<uint32_t> writeSizes;            // the size passed in every WriteFile
+  // As the native layer does it: a file created afresh for writing keeps its old bytes until
+  // its handle is closed, and is replaced whole then; a failed close replaces nothing.
+  bool replacesOnClose = false;
 };
 
 extern State Double;

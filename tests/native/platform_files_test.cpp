@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -312,6 +313,44 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
         EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link became a file";
       }
     }
+  }
+}
+
+struct StopCase {
+  const char* what;
+  void (*stop)();
+  int signal;     // the signal that ends the run, or 0
+  int exitCode;   // else its exit code
+};
+
+TEST(FileAccessTest, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopped) {
+  const StopCase cases[] = {
+      {"SIGINT", [] { raise(SIGINT); }, SIGINT, -1},
+      {"SIGTERM", [] { raise(SIGTERM); }, SIGTERM, -1},
+      {"SIGHUP", [] { raise(SIGHUP); }, SIGHUP, -1},
+      {"runtime error", [] { OsExitProcess(112); }, 0, 112},
+  };
+  for (const StopCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ScratchFolder folder;
+    std::string path = folder / "Qtv.ini";
+    WriteBytes(path, "old");
+    native::ChildResult result = native::RunInChild([&] {
+      posix_layer::UseUnnamedFiles = false;
+      posix_layer::RemoveUnfinishedFilesOnInterrupt();
+      FileHandle handle = CreateForWriting(path);
+      uint32_t written = 0;
+      if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
+          EntriesOf(folder.Path()).size() != 2) {
+        return 100;
+      }
+      row.stop();
+      return 101;
+    });
+    EXPECT_EQ(row.signal, result.signal);
+    EXPECT_EQ(row.exitCode, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
+    EXPECT_EQ("old", ReadBytes(path));
   }
 }
 

@@ -3,6 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <poll.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 #include <cstdio>
 #include <string>
@@ -135,6 +143,73 @@ TEST(MessageBoxTest, QuestionTakesYesOnlyForYOrYes) {
     // Standard input is a file here: the prompt ends its line.
     EXPECT_EQ("c\n続けますか? [y/N] \n", result.err);
     EXPECT_EQ("", result.out);
+  }
+}
+
+struct TerminalQuestionCase {
+  const char* what;
+  bool errorIsTerminal;  // whether standard error is the terminal too, or a file
+  std::string typed;     // what the user types at the terminal
+  int result;
+  std::string terminal;  // what the terminal shows afterwards
+  std::string err;       // what standard error holds, when it is a file
+};
+
+TEST(MessageBoxTest, QuestionAtATerminalEndsItsLineAndIsNotAskedUnseen) {
+  const TerminalQuestionCase cases[] = {
+      {"answered with Enter", true, "y\n", IDYES_RESULT, "c\r\nq? [y/N] y\r\n", ""},
+      {"empty answer", true, "\n", IDNO_RESULT, "c\r\nq? [y/N] \r\n", ""},
+      {"Ctrl-D", true, "\x04", IDNO_RESULT, "c\r\nq? [y/N] \r\n", ""},
+      {"Ctrl-D after an answer, then on an empty line", true, "y\x04\x04", IDYES_RESULT,
+       "c\r\nq? [y/N] y\r\n", ""},
+      // Nobody sees a question that goes to a file: it is answered No without waiting.
+      {"standard error no terminal", false, "y\n", IDNO_RESULT, "", "c\nq? [y/N] \n"},
+  };
+  for (const TerminalQuestionCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(0, grantpt(terminal));
+    ASSERT_EQ(0, unlockpt(terminal));
+    std::string side = ptsname(terminal);
+    // The user types once the prompt is on the screen, or after two seconds at the latest, so
+    // that a question asked where nobody sees it gets an answer it must not have waited for.
+    std::string shown;
+    std::atomic<bool> ended{false};
+    std::thread user([&] {
+      bool typed = false;
+      auto start = std::chrono::steady_clock::now();
+      pollfd ready{terminal, POLLIN, 0};
+      while (!ended || poll(&ready, 1, 0) > 0) {
+        if (poll(&ready, 1, 10) > 0) {
+          char buffer[256];
+          ssize_t count = read(terminal, buffer, sizeof buffer);
+          if (count <= 0) {
+            break;
+          }
+          shown.append(buffer, static_cast<size_t>(count));
+        }
+        if (!typed && (shown.find("[y/N] ") != std::string::npos ||
+                       std::chrono::steady_clock::now() - start > std::chrono::seconds(2))) {
+          typed = write(terminal, row.typed.data(), row.typed.size()) ==
+                  static_cast<ssize_t>(row.typed.size());
+        }
+      }
+    });
+    ChildResult result = RunInChild([&] {
+      int opened = open(side.c_str(), O_RDWR | O_NOCTTY);
+      dup2(opened, STDIN_FILENO);
+      if (row.errorIsTerminal) {
+        dup2(opened, STDERR_FILENO);
+      }
+      return OsMessageBox("q?", "c", QuestionStyle);
+    });
+    ended = true;
+    user.join();
+    close(terminal);
+    EXPECT_EQ(row.result, result.exitCode);
+    EXPECT_EQ(row.err, result.err);
+    EXPECT_EQ(row.terminal, shown) << native::Escaped(shown);
   }
 }
 

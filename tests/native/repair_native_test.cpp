@@ -7,9 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <optional>
+#include <random>
+#include <thread>
 #include <regex>
 #include <string>
 #include <vector>
@@ -28,6 +35,7 @@ using native::ScratchFolder;
 using FolderMap = std::map<std::string, EntryState>;
 
 const std::string RepairProgram = PANEFIX_PROGRAM;
+const std::string ViewerProgram = PANEPEEK_PROGRAM;
 const std::string SettingsName = "Qtv.ini";
 const std::string BackupName = "Qtv.ini_widthBack";
 
@@ -670,6 +678,205 @@ TEST(RepairNativeTest, ReadOnlySettingsFileThatCannotBeMadeWritable) {
   EXPECT_EQ(AttributeRefused, run.child.err);
   ExpectUntouched(run, SettingsName);
   ExpectUntouched(run, BackupName);
+}
+
+// The unprivileged user and group that runs the program, or owns a file, where a row needs one.
+constexpr uid_t NobodyUser = 65534;
+
+// A way the settings file stands on disk that a rewrite must keep, and how to check it was kept.
+struct KeptCase {
+  const char* what;
+  void (*prepare)(const ScratchFolder& folder);
+  uid_t user;  // who runs the program; -1: the superuser running the tests
+  void (*check)(const ScratchFolder& folder, const struct stat& before);
+};
+
+struct stat StatusOf(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(0, lstat(path.c_str(), &status)) << path;
+  return status;
+}
+
+TEST(RepairNativeTest, KeepsTheLinksOwnerAndModeOfTheSettingsFile) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving files to another user needs the superuser";
+  }
+  const KeptCase cases[] = {
+      {"a plain file, replaced whole with its mode",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0640));
+       },
+       static_cast<uid_t>(-1),
+       [](const ScratchFolder& folder, const struct stat& before) {
+         struct stat after = StatusOf(folder / SettingsName);
+         EXPECT_NE(before.st_ino, after.st_ino);
+         EXPECT_EQ(0640u, after.st_mode & 07777);
+       }},
+      {"another user's file, rewritten by the superuser",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, chown((folder / SettingsName).c_str(), NobodyUser, NobodyUser));
+       },
+       static_cast<uid_t>(-1),
+       [](const ScratchFolder& folder, const struct stat&) {
+         struct stat after = StatusOf(folder / SettingsName);
+         EXPECT_EQ(NobodyUser, after.st_uid);
+         EXPECT_EQ(NobodyUser, after.st_gid);
+       }},
+      {"a second hard link, which shows the new text too",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, link((folder / SettingsName).c_str(), (folder / "Ostrel/Qtv.ini").c_str()));
+       },
+       static_cast<uid_t>(-1),
+       [](const ScratchFolder& folder, const struct stat& before) {
+         EXPECT_EQ(before.st_ino, StatusOf(folder / SettingsName).st_ino);
+         EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/Qtv.ini"));
+       }},
+      {"a symbolic link, which stays one while its target gets the new text",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, rename((folder / SettingsName).c_str(), (folder / "Ostrel/real.ini").c_str()));
+         ASSERT_EQ(0, symlink("Ostrel/real.ini", (folder / SettingsName).c_str()));
+       },
+       static_cast<uid_t>(-1),
+       [](const ScratchFolder& folder, const struct stat&) {
+         EXPECT_TRUE(S_ISLNK(StatusOf(folder / SettingsName).st_mode));
+         EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/real.ini"));
+       }},
+      {"the superuser's file that anybody may write, rewritten in place by another user",
+       [](const ScratchFolder& folder) {
+         ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0666));
+       },
+       NobodyUser,
+       [](const ScratchFolder& folder, const struct stat& before) {
+         struct stat after = StatusOf(folder / SettingsName);
+         EXPECT_EQ(before.st_ino, after.st_ino);
+         EXPECT_EQ(0u, after.st_uid);
+       }},
+  };
+  for (const KeptCase& row : cases) {
+    SCOPED_TRACE(row.what);
+    ScratchFolder folder;
+    ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
+    native::WriteBytes(folder / SettingsName, Basic);
+    row.prepare(folder);
+    // Everybody may make files in the folder, as in a host folder shared by its users.
+    ASSERT_EQ(0, chmod(folder.Path().c_str(), 01777));
+    struct stat before = StatusOf(folder / SettingsName);
+    RunOptions options;
+    options.user = row.user;
+    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path(), options);
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ(Success, result.out);
+    EXPECT_EQ("", result.err);
+    EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / SettingsName));
+    EXPECT_EQ(Basic, native::ReadBytes(folder / BackupName));
+    row.check(folder, before);
+  }
+}
+
+// A settings file of 600 lines, as the host writes it, repaired to width.
+std::string LongSettings(const std::string& width) {
+  return FillerLines(300) + "[DESKTOP]\r\nLISTWIDTH=" + width + "\r\n" + FillerLines(298);
+}
+
+TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
+  // Four repairs, one of them to another width, and a viewer, all started at once: each either
+  // does its work or stops visibly, the report's sharing violation or the backup question; no
+  // reader ever sees a cut file.
+  const std::string original = LongSettings("120");
+  const std::vector<std::string> wholeTexts = {original, LongSettings("430"),
+                                               LongSettings("512")};
+  auto isWhole = [&](const std::string& text) {
+    return std::find(wholeTexts.begin(), wholeTexts.end(), text) != wholeTexts.end();
+  };
+  const std::regex sharingViolation = Report(32, "(in use by another program|replaced by another program since it was read)");
+  std::map<std::string, int> outcomes;
+  for (int trial = 0; trial < 25; ++trial) {
+    SCOPED_TRACE(trial);
+    ScratchFolder folder;
+    native::WriteBytes(folder / SettingsName, original);
+    std::vector<native::StartedProgram> repairs;
+    for (const char* width : {"430", "512", "430", "430"}) {
+      repairs.push_back(native::StartProgram(RepairProgram, {RepairProgram, width}, folder.Path()));
+    }
+    native::StartedProgram viewer = native::StartProgram(ViewerProgram, {ViewerProgram}, folder.Path());
+    for (const native::StartedProgram& started : repairs) {
+      ChildResult result = native::FinishProgram(started);
+      if (result.exitCode == 0) {
+        EXPECT_EQ(Success, result.out);
+        outcomes["repaired"]++;
+      } else if (result.exitCode == 32) {
+        EXPECT_TRUE(std::regex_match(result.err, sharingViolation)) << result.err;
+        outcomes["sharing violation"]++;
+      } else {
+        // The copy met another run's lock: the backup question, answered No by the empty input.
+        EXPECT_EQ(1, result.exitCode) << result.err;
+        EXPECT_EQ(Question(UpdateVerb), result.err.substr(0, Question(UpdateVerb).size()));
+        outcomes["backup refused"]++;
+      }
+    }
+    ChildResult shown = native::FinishProgram(viewer);
+    if (shown.exitCode == 0) {
+      EXPECT_TRUE(std::regex_match(shown.out, std::regex("Panepeek\n.* (120|430|512) .*\n")))
+          << shown.out;
+    } else {
+      EXPECT_EQ(32, shown.exitCode) << shown.err;
+    }
+    FolderMap after = native::FolderState(folder.Path());
+    EXPECT_TRUE(isWhole(after[SettingsName].content)) << "Qtv.ini is not whole";
+    if (after.count(BackupName) != 0) {
+      EXPECT_TRUE(isWhole(after[BackupName].content)) << "the backup is not whole";
+    }
+    EXPECT_LE(after.size(), 2u) << "a file stayed behind";
+  }
+  EXPECT_GT(outcomes["repaired"], 0);
+  for (const auto& [outcome, count] : outcomes) {
+    std::printf("%s: %d\n", outcome.c_str(), count);
+  }
+}
+
+TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse) {
+  // A repair of 4 MiB, stopped by a signal at a random moment of its run: Qtv.ini holds the old
+  // text or the new one, whole; the backup, when there is one, is a whole copy of the old text.
+  const std::string longLine(4 * 1024 * 1024, 'w');
+  const std::string original = Basic + longLine + "\r\n";
+  const std::string repaired = Repaired("430") + longLine + "\r\n";
+  std::chrono::microseconds whole{};
+  {
+    ScratchFolder folder;
+    native::WriteBytes(folder / SettingsName, original);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, native::RunProgram(RepairProgram, {RepairProgram}, folder.Path()).exitCode);
+    whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  }
+  std::mt19937 random(20261210);
+  std::uniform_int_distribution<long> moment(0, whole.count());
+  for (int signal : {SIGKILL, SIGTERM, SIGINT, SIGHUP}) {
+    for (int trial = 0; trial < 6; ++trial) {
+      long after = moment(random);
+      SCOPED_TRACE(testing::Message() << "signal " << signal << " after " << after << " us");
+      ScratchFolder folder;
+      native::WriteBytes(folder / SettingsName, original);
+      native::StartedProgram started =
+          native::StartProgram(RepairProgram, {RepairProgram}, folder.Path());
+      std::this_thread::sleep_for(std::chrono::microseconds(after));
+      kill(started.pid, signal);
+      ChildResult result = native::FinishProgram(started);
+      EXPECT_TRUE(result.exitCode == 0 || result.signal == signal) << result.exitCode;
+      FolderMap state = native::FolderState(folder.Path());
+      const std::string& text = state[SettingsName].content;
+      EXPECT_TRUE(text == original || text == repaired) << "Qtv.ini cut at " << text.size();
+      if (state.count(BackupName) != 0) {
+        EXPECT_TRUE(state[BackupName].content == original) << "backup cut";
+      }
+      // Only a kill in the moment between naming a new file and renaming it can leave its name.
+      size_t expected = 1 + state.count(BackupName);
+      if (signal == SIGKILL && state.size() == expected + 1) {
+        std::printf("a kill left %s\n", std::prev(state.end())->first.c_str());
+        expected += 1;
+      }
+      EXPECT_EQ(expected, state.size()) << "a file stayed behind";
+    }
+  }
 }
 
 }  // namespace

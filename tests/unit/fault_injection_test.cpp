@@ -89,8 +89,9 @@ bool IsFileOperation(Op op) {
          op == Op::GetFileType;
 }
 
-void Prepare(const Scenario& scenario) {
+void Prepare(const Scenario& scenario, bool replacesOnClose) {
   fake::ResetDouble();
+  fake::Double.replacesOnClose = replacesOnClose;
   SettingsFile = TextFile();
   ReleaseSettingsLines();
   TargetWidth = DefaultWidth;
@@ -153,8 +154,11 @@ void CheckCommonRules(const Scenario& scenario, uint32_t exitCode, const std::st
   }
 }
 
-// The settings file is untouched when the failure came before it was opened for writing; after
-// that, the backup, when one was made, holds the original bytes.
+// The settings file is untouched when the failure came before it was opened for writing, and,
+// where a rewrite replaces it whole at close, whatever failed but the file type query, after
+// which the program closes the new file empty, as a Windows program leaves it (a descriptor's
+// type cannot fail to be told on POSIX); after that, the backup, when one was made, holds the
+// original bytes.
 void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int backupAt, const std::string& what) {
   auto original = scenario.files.find("Qtv.ini");
   if (original == scenario.files.end()) {
@@ -162,7 +166,9 @@ void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int ba
     return;
   }
   bool finished = CountReports() == 0;
-  if (!finished && (writeOpen < 0 || failedAt <= writeOpen)) {
+  bool replacedWholeOnly = fake::Double.replacesOnClose &&
+                           fake::Double.sequence[static_cast<size_t>(failedAt)] != Op::GetFileType;
+  if (!finished && (writeOpen < 0 || failedAt <= writeOpen || replacedWholeOnly)) {
     EXPECT_EQ(fake::FileBytes("Qtv.ini"), original->second.bytes) << what << ": settings changed";
   }
   bool backupMade = backupAt >= 0 && failedAt > backupAt && fake::Double.calls[Op::CopyFile] > 0;
@@ -174,8 +180,9 @@ void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int ba
 
 TEST(FaultInjection, EveryFailingCallEndsCleanly) {
   int runs = 0;
+  for (bool replacesOnClose : {false, true}) {
   for (const Scenario& scenario : Scenarios()) {
-    Prepare(scenario);
+    Prepare(scenario, replacesOnClose);
     ASSERT_EQ(fake::RunProgram(scenario.program), 0u) << scenario.name;
     ASSERT_EQ(CountReports(), 0) << scenario.name;
     const std::vector<Op> clean = fake::Double.sequence;
@@ -187,14 +194,14 @@ TEST(FaultInjection, EveryFailingCallEndsCleanly) {
       Op op = clean[k];
       int nth = ++seen[op];
       for (uint32_t error : ErrorsOf(op)) {
-        Prepare(scenario);
+        Prepare(scenario, replacesOnClose);
         if (error == ShortWrite) {
           fake::ShortenCall(op, nth, 1);
         } else {
           fake::FailCall(op, nth, error);
         }
         uint32_t exitCode = fake::RunProgram(scenario.program);
-        std::string what = std::string(scenario.name) + ", call " + std::to_string(k + 1) + " (" +
+        std::string what = std::string(scenario.name) + (replacesOnClose ? ", replacing" : "") + ", call " + std::to_string(k + 1) + " (" +
                            fake::OpName(op) + " #" + std::to_string(nth) + ") failing with " +
                            std::to_string(error);
         ++runs;
@@ -211,19 +218,20 @@ TEST(FaultInjection, EveryFailingCallEndsCleanly) {
       }
     }
   }
-  EXPECT_GT(runs, 500);
+  }
+  EXPECT_GT(runs, 1000);
 }
 
 TEST(FaultInjection, ExhaustedMemoryAnywhereEndsWith203) {
   int runs = 0;
   for (const Scenario& scenario : Scenarios()) {
-    Prepare(scenario);
+    Prepare(scenario, false);
     fake::FailAllocation(0);
     ASSERT_EQ(fake::RunProgram(scenario.program), 0u) << scenario.name;
     int allocations = fake::FailAllocation(0);
     ASSERT_GT(allocations, 0) << scenario.name;
     for (int j = 1; j <= allocations; ++j) {
-      Prepare(scenario);
+      Prepare(scenario, false);
       fake::FailAllocation(j);
       uint32_t exitCode = fake::RunProgram(scenario.program);
       fake::FailAllocation(0);
