@@ -15,6 +15,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -45,6 +46,11 @@ constexpr int DosLastYear = 2107;
 constexpr int TmYearBase = 1900;
 
 constexpr size_t CopyBufferSize = size_t{16} * 1024;
+// The settings file is read and written in small pieces; the layer takes them from the disk, and
+// gives them to it, in blocks of this size. No other program sees the difference: a file being
+// read is never changed under its reader (a rewrite replaces it, or waits for the reader's lock),
+// and a new file's bytes are seen by nobody before it replaces the old one.
+constexpr size_t BlockSize = size_t{64} * 1024;
 
 constexpr mode_t PermissionBits = 07777;
 constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -65,8 +71,16 @@ struct WriteTarget {
   int lockedOriginal = -1;
   bool inPlace = false;
   bool flush = false;  // a plain file, whose bytes are flushed to disk at close
+  std::string pending; // bytes of a plain file not yet given to the disk
 };
 std::map<int, WriteTarget> WriteTargets;
+
+// What the disk has given of a file open for reading and the program has not yet taken.
+struct ReadBlock {
+  std::string bytes;
+  size_t taken = 0;
+};
+std::map<int, ReadBlock> ReadBlocks;
 
 // The file the last open for reading found, by the name it was opened by and its identity: a
 // rewrite by the same name later in the run must find that same file there, links followed.
@@ -183,7 +197,7 @@ int OpenInPlace(int folder, const std::string& name, const struct stat& expected
     FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
   } else if (!S_ISREG(status.st_mode) ||
              (LockOpenFile(descriptor, LOCK_EX) && (ftruncate(descriptor, 0) == 0 || FailWithErrno()))) {
-    WriteTargets[descriptor] = WriteTarget{Replacement(), -1, true, S_ISREG(status.st_mode)};
+    WriteTargets[descriptor] = WriteTarget{Replacement(), -1, true, S_ISREG(status.st_mode), {}};
     return descriptor;
   }
   if (descriptor >= 0) {
@@ -316,6 +330,15 @@ bool WriteAll(int descriptor, const char* bytes, size_t size, size_t* stored) {
     *stored += static_cast<size_t>(count);
   }
   return true;
+}
+
+// Gives the pending bytes of a file open for writing to the disk. Returns false with the last
+// error set.
+bool StorePending(int descriptor, std::string* pending) {
+  size_t stored = 0;
+  bool written = WriteAll(descriptor, pending->data(), pending->size(), &stored);
+  pending->clear();
+  return written || FailWithErrno();
 }
 
 // Copies every byte from source to its end into destination. Returns false with the last error
@@ -508,6 +531,7 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     descriptor = OpenPlainFileToRead(found.c_str(), &status);
     if (descriptor >= 0) {
       LastRead = FileRead{found, status.st_dev, status.st_ino};
+      ReadBlocks[descriptor] = ReadBlock();
     }
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(ExistingName(name));
@@ -539,14 +563,34 @@ uint32_t OsGetFileType(FileHandle handle) {
   return FILE_TYPE_UNKNOWN_VALUE;
 }
 
-// One read() call: it may deliver fewer bytes than asked for, and 0 at the end of the file.
+// As one read() call: it may deliver fewer bytes than asked for, and 0 at the end of the file.
+// A file the layer opened for reading is taken from the disk a block at a time.
 bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesRead) {
-  NoteFileInUse(HandleNames[Descriptor(handle)]);
+  int descriptor = Descriptor(handle);
+  NoteFileInUse(HandleNames[descriptor]);
   *bytesRead = 0;
-  ssize_t count = ReadRetrying(Descriptor(handle), buffer, size);
-  if (count < 0) {
-    return FailWithErrno();
+  auto found = ReadBlocks.find(descriptor);
+  if (found == ReadBlocks.end()) {
+    ssize_t count = ReadRetrying(descriptor, buffer, size);
+    if (count < 0) {
+      return FailWithErrno();
+    }
+    *bytesRead = static_cast<uint32_t>(count);
+    return true;
   }
+  ReadBlock& block = found->second;
+  if (block.taken == block.bytes.size()) {
+    block.bytes.resize(BlockSize);
+    ssize_t count = ReadRetrying(descriptor, block.bytes.data(), BlockSize);
+    block.bytes.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    block.taken = 0;
+    if (count < 0) {
+      return FailWithErrno();
+    }
+  }
+  size_t count = std::min<size_t>(size, block.bytes.size() - block.taken);
+  std::memcpy(buffer, block.bytes.data() + block.taken, count);
+  block.taken += count;
   *bytesRead = static_cast<uint32_t>(count);
   return true;
 }
@@ -554,10 +598,24 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
 // As WriteFile on a disk file: every byte is stored, over as many write() calls as it takes, or
 // the write fails with the error that stopped it (a full disk, a file-size limit) and
 // *bytesWritten tells how many were stored before.
+// A plain file's bytes reach the disk a block at a time, the last ones at close; a failure to
+// store a block fails the write that filled it.
 bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
-  NoteFileInUse(HandleNames[Descriptor(handle)]);
+  int descriptor = Descriptor(handle);
+  NoteFileInUse(HandleNames[descriptor]);
+  *bytesWritten = 0;
+  auto found = WriteTargets.find(descriptor);
+  if (found != WriteTargets.end() && found->second.flush) {
+    std::string& pending = found->second.pending;
+    pending.append(static_cast<const char*>(buffer), size);
+    if (pending.size() >= BlockSize && !StorePending(descriptor, &pending)) {
+      return false;
+    }
+    *bytesWritten = size;
+    return true;
+  }
   size_t stored = 0;
-  bool written = WriteAll(Descriptor(handle), static_cast<const char*>(buffer), size, &stored);
+  bool written = WriteAll(descriptor, static_cast<const char*>(buffer), size, &stored);
   *bytesWritten = static_cast<uint32_t>(stored);
   return written || FailWithErrno();
 }
@@ -569,14 +627,21 @@ bool OsCloseHandle(FileHandle handle) {
   int descriptor = Descriptor(handle);
   NoteFileInUse(HandleNames[descriptor]);
   HandleNames.erase(descriptor);
+  ReadBlocks.erase(descriptor);
   auto found = WriteTargets.find(descriptor);
   if (found == WriteTargets.end()) {
     return CloseDescriptor(descriptor) || FailWithErrno();
   }
   WriteTarget target = found->second;
   WriteTargets.erase(found);
-  bool closed = false;
-  if (target.inPlace) {
+  bool closed = StorePending(descriptor, &target.pending);
+  if (!closed) {
+    if (target.inPlace) {
+      CloseDescriptor(descriptor);
+    } else {
+      DiscardReplacement(&target.replacement);
+    }
+  } else if (target.inPlace) {
     closed = !target.flush || fsync(descriptor) == 0 || FailWithErrno();
     if (!CloseDescriptor(descriptor) && closed) {
       closed = FailWithErrno();

@@ -281,8 +281,8 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
         EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
         EXPECT_EQ(piece.size(), written);
         expected += piece;
-        // In place the file is cut when it is opened, and holds what was written so far.
-        EXPECT_EQ(way == Way::HardLinked ? expected : row.before, ReadBytes(path));
+        // In place the file is cut when it is opened; the bytes reach it a block at a time.
+        EXPECT_EQ(way == Way::HardLinked ? "" : row.before, ReadBytes(path));
       }
       std::vector<std::string> during = EntriesOf(folder.Path());
       if (way == Way::Named) {
