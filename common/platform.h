@@ -10,12 +10,17 @@
 #include <cstdint>
 
 // ---- Values shared with Win32 ----------------------------------------------------------------
+//
+// Every Win32 number the programs, the platform layers, the test double and the tests use is
+// named here, once, with the value Win32 gives it.
 
-// Message box styles and results.
+// Message box styles and results. The low four bits of a style choose its buttons, the next four
+// its icon.
 constexpr uint32_t MB_OK_STYLE = 0x0;
 constexpr uint32_t MB_YESNO_STYLE = 0x4;
 constexpr uint32_t MB_ICONHAND_STYLE = 0x10;
 constexpr uint32_t MB_ICONEXCLAMATION_STYLE = 0x30;
+constexpr uint32_t MB_BUTTONS_MASK = 0xF;
 constexpr uint32_t MB_ICON_MASK = 0xF0;
 constexpr uint32_t MB_DEFBUTTON2_STYLE = 0x100;
 constexpr uint32_t MB_SETFOREGROUND_STYLE = 0x10000;
@@ -37,6 +42,7 @@ constexpr uint32_t INVALID_ATTRIBUTES_VALUE = 0xFFFFFFFF;
 constexpr uint32_t GENERIC_READ_ACCESS = 0x80000000;
 constexpr uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
 constexpr uint32_t FILE_SHARE_READ_MODE = 0x1;
+constexpr uint32_t FILE_SHARE_WRITE_MODE = 0x2;
 constexpr uint32_t CREATE_ALWAYS_DISPOSITION = 2;
 constexpr uint32_t OPEN_EXISTING_DISPOSITION = 3;
 
@@ -46,11 +52,22 @@ constexpr uint32_t FILE_TYPE_DISK_VALUE = 0x1;
 constexpr uint32_t FILE_TYPE_CHAR_VALUE = 0x2;
 constexpr uint32_t FILE_TYPE_PIPE_VALUE = 0x3;
 
-// Error codes the logic names.
+// Error codes, as GetLastError reports them. The logic names a few; the POSIX layer gives the
+// others for the errno values closest to them, and the test double for its own refusals.
 constexpr uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
 constexpr uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+constexpr uint32_t ERROR_INVALID_HANDLE_CODE = 6;
+constexpr uint32_t ERROR_WRITE_PROTECT_CODE = 19;
+constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
 constexpr uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
+constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
+constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 constexpr uint32_t ERROR_BROKEN_PIPE_CODE = 109;
+constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 
 // A file handle; InvalidFileHandle stands for INVALID_HANDLE_VALUE.
 using FileHandle = intptr_t;

@@ -12,15 +12,6 @@
 
 namespace {
 
-// Win32 error codes that only this file gives.
-constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
-constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
-constexpr uint32_t ERROR_WRITE_PROTECT_CODE = 19;
-constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
-constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
-constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
-constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
-
 thread_local uint32_t LastError = 0;
 uint32_t OutputFailure = 0;
 

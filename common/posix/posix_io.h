@@ -10,10 +10,6 @@
 
 namespace posix_layer {
 
-// Win32 error codes that only this layer produces and more than one of its files gives.
-constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
-constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
-
 // The Win32 error code closest to an errno value.
 uint32_t ErrorCodeFromErrno(int error);
 

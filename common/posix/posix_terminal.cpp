@@ -19,9 +19,6 @@ using namespace posix_layer;
 
 namespace {
 
-// The low four bits of a message box style choose its buttons.
-constexpr uint32_t MB_BUTTONS_MASK = 0xF;
-
 // An answer to the Yes/No question longer than this is no yes anyway.
 constexpr size_t MaxAnswerLength = 16;
 

@@ -11,8 +11,6 @@ State Double;
 
 namespace {
 
-constexpr uint32_t ErrorInvalidHandle = 6;
-constexpr uint32_t ErrorFileExists = 80;
 constexpr FileTime TicksPerSecond = 10000000;
 constexpr uint32_t SecondsPerDay = 86400;
 
@@ -61,10 +59,10 @@ bool SharesWith(uint32_t access, uint32_t share, uint32_t otherAccess, uint32_t 
   if (otherAccess == 0) {
     return true;
   }
-  bool otherAllowsMe = ((access & GENERIC_READ_ACCESS) == 0 || (otherShare & 0x1) != 0) &&
-                       ((access & GENERIC_WRITE_ACCESS) == 0 || (otherShare & 0x2) != 0);
-  bool iAllowOther = ((otherAccess & GENERIC_READ_ACCESS) == 0 || (share & 0x1) != 0) &&
-                     ((otherAccess & GENERIC_WRITE_ACCESS) == 0 || (share & 0x2) != 0);
+  bool otherAllowsMe = ((access & GENERIC_READ_ACCESS) == 0 || (otherShare & FILE_SHARE_READ_MODE) != 0) &&
+                       ((access & GENERIC_WRITE_ACCESS) == 0 || (otherShare & FILE_SHARE_WRITE_MODE) != 0);
+  bool iAllowOther = ((otherAccess & GENERIC_READ_ACCESS) == 0 || (share & FILE_SHARE_READ_MODE) != 0) &&
+                     ((otherAccess & GENERIC_WRITE_ACCESS) == 0 || (share & FILE_SHARE_WRITE_MODE) != 0);
   return otherAllowsMe && iAllowOther;
 }
 
@@ -185,7 +183,7 @@ bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
 bool OsFileTimeToLocal(FileTime utc, FileTime* local) {
   const Failure* failure = Enter(Op::FileTimeToLocal, "");
   if (failure != nullptr || Double.localConversionFails) {
-    return Fail(failure != nullptr ? failure->error : 87);
+    return Fail(failure != nullptr ? failure->error : ERROR_INVALID_PARAMETER_CODE);
   }
   int64_t shift = int64_t{Double.localTimeOffsetSeconds} * static_cast<int64_t>(TicksPerSecond);
   *local = static_cast<FileTime>(static_cast<int64_t>(utc) + shift);
@@ -202,7 +200,7 @@ bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime
   int year = 0, month = 0, day = 0;
   CivilFromDays(days, &year, &month, &day);
   if (year < 1980 || year > 2107) {
-    return Fail(87);
+    return Fail(ERROR_INVALID_PARAMETER_CODE);
   }
   *dosDate = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
   *dosTime = static_cast<uint16_t>(((secondOfDay / 3600) << 11) | (((secondOfDay / 60) % 60) << 5) |
@@ -244,13 +242,13 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
   if (source == nullptr || source->isDirectory) {
     return Fail(source == nullptr ? ERROR_FILE_NOT_FOUND_CODE : ERROR_ACCESS_DENIED_CODE);
   }
-  if (!SharingAllows(existingName, *source, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE | 0x2)) {
+  if (!SharingAllows(existingName, *source, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE)) {
     return Fail(ERROR_SHARING_VIOLATION_CODE);
   }
   File* target = Find(newName);
   if (target != nullptr) {
     if (failIfExists) {
-      return Fail(ErrorFileExists);
+      return Fail(ERROR_FILE_EXISTS_CODE);
     }
     if (target->isDirectory || (target->attributes & (FILE_ATTRIBUTE_READONLY_BIT)) != 0 ||
         !SharingAllows(newName, *target, GENERIC_WRITE_ACCESS, 0)) {
@@ -315,7 +313,7 @@ uint32_t OsGetFileType(FileHandle handle) {
   }
   auto it = Handles.find(handle);
   if (it == Handles.end()) {
-    Fail(ErrorInvalidHandle);
+    Fail(ERROR_INVALID_HANDLE_CODE);
     return FILE_TYPE_UNKNOWN_VALUE;
   }
   File* file = Find(it->second.name);
@@ -331,7 +329,7 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
   }
   auto it = Handles.find(handle);
   if (it == Handles.end() || (it->second.access & GENERIC_READ_ACCESS) == 0) {
-    return Fail(ErrorInvalidHandle);
+    return Fail(ERROR_INVALID_HANDLE_CODE);
   }
   const std::string& bytes = Double.files[it->second.name].bytes;
   size_t available = bytes.size() - std::min(bytes.size(), it->second.position);
@@ -354,7 +352,7 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   }
   auto it = Handles.find(handle);
   if (it == Handles.end() || (it->second.access & GENERIC_WRITE_ACCESS) == 0) {
-    return Fail(ErrorInvalidHandle);
+    return Fail(ERROR_INVALID_HANDLE_CODE);
   }
   uint32_t count = size;
   if (failure != nullptr) {
@@ -371,7 +369,7 @@ bool OsCloseHandle(FileHandle handle) {
   const Failure* failure = Enter(Op::CloseHandle, "");
   auto it = Handles.find(handle);
   if (it == Handles.end()) {
-    return Fail(ErrorInvalidHandle);
+    return Fail(ERROR_INVALID_HANDLE_CODE);
   }
   OpenHandle closed = it->second;
   Handles.erase(it);
