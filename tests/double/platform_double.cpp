@@ -59,10 +59,12 @@ bool SharesWith(uint32_t access, uint32_t share, uint32_t otherAccess, uint32_t 
   if (otherAccess == 0) {
     return true;
   }
-  bool otherAllowsMe = ((access & GENERIC_READ_ACCESS) == 0 || (otherShare & FILE_SHARE_READ_MODE) != 0) &&
-                       ((access & GENERIC_WRITE_ACCESS) == 0 || (otherShare & FILE_SHARE_WRITE_MODE) != 0);
-  bool iAllowOther = ((otherAccess & GENERIC_READ_ACCESS) == 0 || (share & FILE_SHARE_READ_MODE) != 0) &&
-                     ((otherAccess & GENERIC_WRITE_ACCESS) == 0 || (share & FILE_SHARE_WRITE_MODE) != 0);
+  bool otherAllowsMe =
+      ((access & GENERIC_READ_ACCESS) == 0 || (otherShare & FILE_SHARE_READ_MODE) != 0) &&
+      ((access & GENERIC_WRITE_ACCESS) == 0 || (otherShare & FILE_SHARE_WRITE_MODE) != 0);
+  bool iAllowOther =
+      ((otherAccess & GENERIC_READ_ACCESS) == 0 || (share & FILE_SHARE_READ_MODE) != 0) &&
+      ((otherAccess & GENERIC_WRITE_ACCESS) == 0 || (share & FILE_SHARE_WRITE_MODE) != 0);
   return otherAllowsMe && iAllowOther;
 }
 
@@ -242,7 +244,8 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
   if (source == nullptr || source->isDirectory) {
     return Fail(source == nullptr ? ERROR_FILE_NOT_FOUND_CODE : ERROR_ACCESS_DENIED_CODE);
   }
-  if (!SharingAllows(existingName, *source, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE)) {
+  if (!SharingAllows(existingName, *source, GENERIC_READ_ACCESS,
+                     FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE)) {
     return Fail(ERROR_SHARING_VIOLATION_CODE);
   }
   File* target = Find(newName);
