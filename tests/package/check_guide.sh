@@ -24,58 +24,39 @@ ENGLISH_TITLE='Panefix and Panepeek: user guide'
 # The line where the text edition ends; what follows in the source is for its readers only.
 END_MARKER='<!-- end of the text edition -->'
 
-# Every text a box shows, as the programs hold it, messages separated by a line "--". The
-# result box's value is an example (430); the backup question comes with both of its verbs.
-MESSAGES=$(cat <<'EOF'
-スレッド・ペインの幅は 430 です。
---
-成功しました。
---
-Qtv.ini が見つかりません。
-Panepeek.exe を 「Qtv.exe と同じフォルダ」 にコピーしてから、再度 実行して下さい。
---
-Qtv.ini が見つかりません。
-Panefix.exe を 「Qtv.exe と同じフォルダ」 にコピーしてから、再度 実行してください。
---
-Ostrel を終了させてから、再度 実行して下さい。
---
-"[DESKTOP]" が見つかりませんでした。
-処理を中止します。
---
-"[DESKTOP]" が、複数見つかりました。
-処理を中止します。
---
-"LISTWIDTH=" が見つかりませんでした。
-処理を中止します。
---
-"LISTWIDTH=" が、複数見つかりました。
-処理を中止します。
---
-引数の数が多すぎます。
---
-引数の形式が正しくありません。
-「～\Panefix.exe 半角の数字」　と指定してください。
+# Every text a box shows is defined once, for all the tests, in this source: one
+# `const char Name[] = "...";` each, its adjacent literals joined, a CR LF starting a new line.
+TEXTS_SOURCE="$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/program_texts.cpp"
+if [[ ! -f $TEXTS_SOURCE ]]; then
+  echo "check_guide.sh: no such file: $TEXTS_SOURCE" >&2
+  exit 2
+fi
+declare -A TEXT
+while IFS=$'\t' read -r -d '' name value; do
+  TEXT[$name]=$value
+done < <(perl -0777 -CSD -ne '
+  while (/const char (\w+)\[\] =\s*((?:"(?:[^"\\]|\\.)*"\s*)+);/g) {
+    my ($name, $literals, $value) = ($1, $2, "");
+    $value .= $1 while $literals =~ /"((?:[^"\\]|\\.)*)"/g;
+    $value =~ s/\\(.)/$1 eq "r" ? "" : $1 eq "n" ? "\n" : $1/ge;
+    print "$name\t$value\0";
+  }' "$TEXTS_SOURCE")
 
-例）　C:\test\Panefix.exe 450
---
-引数の数値が範囲外です。
---
-Qtv.ini のファイル属性を変更できませんでした。
---
-バックファイル Qtv.ini_widthBack を作成できませんでした。
-処理を継続しますか？
---
-バックファイル Qtv.ini_widthBack を更新できませんでした。
-処理を継続しますか？
-EOF
-)
+# The messages the guide quotes, by their names there. The result box's value is an example
+# (430); the backup question comes with both of its verbs.
+MESSAGE_NAMES=(Success ViewerNotFound RepairNotFound HostRunning HeaderMissing HeaderRepeated
+               EntryMissing EntryRepeated TooManyArguments BadFormat OutOfRange AttributeRefused)
+MESSAGES=("${TEXT[ResultStart]:-}430${TEXT[ResultEnd]:-}")
+for verb in CreateVerb UpdateVerb; do
+  MESSAGES+=("${TEXT[QuestionStart]:-}${TEXT[$verb]:-}${TEXT[QuestionEnd]:-}")
+done
 
 # The captions of the boxes, each named in both parts.
-CAPTIONS=('Panepeek' 'Mirvel スレ幅修復ツール' 'スレ幅 修復' 'Error')
+CAPTION_NAMES=(ViewerCaption RepairCaption SuccessCaption ReportCaption)
 
-# The report of a failed file operation: "Runtime error", the number right-aligned in three
-# places, " at " and eight hexadecimal digits.
-RUNTIME_ERROR_LINE='^    Runtime error [ 0-9]{3} at [0-9A-F]{8}$'
+# The report of a failed file operation: its start, the number right-aligned in three places,
+# " at " and eight hexadecimal digits.
+RUNTIME_ERROR_LINE="^    ${TEXT[ReportStart]:-}[ 0-9]{3} at [0-9A-F]{8}\$"
 
 passed=0
 failed=0
@@ -118,26 +99,28 @@ check_quoted() {
   done
 }
 
-message=""
-while IFS= read -r line; do
-  if [[ $line == "--" ]]; then
-    check_quoted "$message"
-    message=""
-  elif [[ -z $message ]]; then
-    message=$line
-  else
-    message+=$'\n'$line
+for name in "${MESSAGE_NAMES[@]}" "${CAPTION_NAMES[@]}" ResultStart ResultEnd QuestionStart \
+            CreateVerb UpdateVerb QuestionEnd ReportStart; do
+  if [[ -z ${TEXT[$name]:-} ]]; then
+    fail "$TEXTS_SOURCE defines no text $name"
   fi
-done <<<"$MESSAGES"
-check_quoted "$message"
+done
+for name in "${MESSAGE_NAMES[@]}"; do
+  MESSAGES+=("${TEXT[$name]:-}")
+done
+for message in "${MESSAGES[@]}"; do
+  check_quoted "$message"
+done
 
 for part in japanese english; do
   if grep -qE "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}"; then
     pass "$part part quotes a Runtime error report: $(grep -m1 -E "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}" | sed 's/^ *//')"
   else
-    fail "$part part quotes no Runtime error report as the programs lay it out ('Runtime error  32 at 00003254')"
+    fail "$part part quotes no Runtime error report as the programs lay it out ('${TEXT[ReportStart]:-} 32 at 00003254')"
   fi
-  for caption in "${CAPTIONS[@]}"; do
+  for name in "${CAPTION_NAMES[@]}"; do
+    caption=${TEXT[$name]:-}
+    [[ -n $caption ]] || continue
     if grep -qF -- "$caption" <<<"${parts[$part]}"; then
       pass "$part part names the caption $caption"
     else

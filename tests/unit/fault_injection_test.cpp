@@ -12,6 +12,7 @@
 #include "common_helpers.h"
 #include "repair_run.h"
 #include "runtime_error.h"
+#include "settings_text.h"
 #include "test_support.h"
 #include "viewer_run.h"
 
@@ -35,16 +36,8 @@ fake::File MakeFile(const std::string& bytes, uint32_t attributes = FILE_ATTRIBU
   return file;
 }
 
-std::string ManyLines(int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    text += "KEY" + std::to_string(i) + "=value\r\n";
-  }
-  return text;
-}
-
 const std::string Settings = "[MAIN]\r\nA=1\r\n[DESKTOP]\r\nLISTWIDTH=200\r\n" + std::string(300, 'w') + "\r\n\r\n";
-const std::string Oversized = "[DESKTOP]\r\nLISTWIDTH=1\r\n" + ManyLines(1010) + "x\x1Ay";
+const std::string Oversized = "[DESKTOP]\r\nLISTWIDTH=1\r\n" + support::FillerLines(1010) + "x\x1Ay";
 
 std::vector<Scenario> Scenarios() {
   return {
@@ -90,11 +83,8 @@ bool IsFileOperation(Op op) {
 }
 
 void Prepare(const Scenario& scenario, bool replacesOnClose) {
-  fake::ResetDouble();
+  ResetProgramState();
   fake::Double.replacesOnClose = replacesOnClose;
-  SettingsFile = TextFile();
-  ReleaseSettingsLines();
-  TargetWidth = DefaultWidth;
   fake::Double.files = scenario.files;
   fake::Double.commandLine = scenario.commandLine;
   fake::Double.answers.assign(scenario.answers.begin(), scenario.answers.end());
@@ -123,7 +113,7 @@ int BackupPosition() {
 int CountReports() {
   int reports = 0;
   for (const fake::Box& box : fake::Double.boxes) {
-    reports += box.caption == "Error" ? 1 : 0;
+    reports += box.caption == texts::ReportCaption ? 1 : 0;
   }
   return reports;
 }
@@ -135,11 +125,12 @@ void CheckCommonRules(const Scenario& scenario, uint32_t exitCode, const std::st
   ASSERT_LE(reports, 1) << what;
   if (reports == 1) {
     const std::string& text = fake::Double.boxes.back().text;
-    EXPECT_EQ(fake::Double.boxes.back().caption, "Error") << what << ": the report must be the last box";
-    EXPECT_EQ(text.substr(0, 14), "Runtime error ") << what;
-    EXPECT_EQ(std::stoul(text.substr(14)), exitCode) << what << ": " << text;
+    EXPECT_EQ(fake::Double.boxes.back().caption, texts::ReportCaption) << what << ": the report must be the last box";
+    const std::string start = texts::ReportStart;
+    EXPECT_EQ(text.substr(0, start.size()), start) << what;
+    EXPECT_EQ(std::stoul(text.substr(start.size())), exitCode) << what << ": " << text;
     size_t reportAt = fake::Double.log.size() - 2;
-    EXPECT_EQ(fake::Double.log[reportAt], "MessageBox Error") << what << ": a call followed the report";
+    EXPECT_EQ(fake::Double.log[reportAt], "MessageBox " + std::string(texts::ReportCaption)) << what << ": a call followed the report";
     EXPECT_EQ(fake::Double.log.back(), "ExitProcess " + std::to_string(exitCode)) << what;
   } else {
     EXPECT_EQ(exitCode, 0u) << what;

@@ -23,29 +23,38 @@ constexpr int32_t Pack(int year, int month, int day, int hour, int minute, int s
                               static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
 }
 
-TEST_F(Helpers, FileStampIsTheLocalWriteTimeInMsDosForm) {
-  const StampCase cases[] = {
-      {"plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0, Pack(2024, 5, 17, 3, 4, 10)},
-      {"odd seconds round down", fake::MakeFileTime(2024, 5, 17, 3, 4, 11), 0, Pack(2024, 5, 17, 3, 4, 10)},
-      {"local time ahead crosses midnight", fake::MakeFileTime(2024, 12, 31, 20, 0, 0), 9 * 3600,
-       Pack(2025, 1, 1, 5, 0, 0)},
-      {"local time behind", fake::MakeFileTime(2024, 3, 1, 2, 0, 0), -5 * 3600, Pack(2024, 2, 29, 21, 0, 0)},
-      {"first moment of 1980", fake::MakeFileTime(1980, 1, 1, 0, 0, 0), 0, Pack(1980, 1, 1, 0, 0, 0)},
-      {"1980 only in local time", fake::MakeFileTime(1979, 12, 31, 20, 0, 0), 9 * 3600, Pack(1980, 1, 1, 5, 0, 0)},
-      {"before 1980", fake::MakeFileTime(1979, 12, 31, 23, 59, 59), 0, NoFileStamp},
-      {"before 1980 in local time", fake::MakeFileTime(1980, 1, 1, 2, 0, 0), -5 * 3600, NoFileStamp},
-      {"last moment of 2107", fake::MakeFileTime(2107, 12, 31, 23, 59, 58), 0, Pack(2107, 12, 31, 23, 59, 58)},
-      {"after 2107", fake::MakeFileTime(2108, 1, 1, 0, 0, 0), 0, NoFileStamp},
-  };
-  for (const StampCase& c : cases) {
-    SetUp();
-    fake::PutFile("f", "x");
-    fake::Double.files["f"].lastWriteTime = c.written;
-    fake::Double.localTimeOffsetSeconds = c.offsetSeconds;
-    EXPECT_EQ(GetFileStamp("f"), c.stamp) << c.name;
-    EXPECT_TRUE(FileIsPresent("f")) << c.name << ": a time without a stamp hides no file";
-  }
+class FileStamp : public DoubleTableTest<StampCase> {};
+
+TEST_P(FileStamp, IsTheLocalWriteTimeInMsDosForm) {
+  const StampCase& c = GetParam();
+  fake::PutFile("f", "x");
+  fake::Double.files["f"].lastWriteTime = c.written;
+  fake::Double.localTimeOffsetSeconds = c.offsetSeconds;
+  EXPECT_EQ(GetFileStamp("f"), c.stamp);
+  EXPECT_TRUE(FileIsPresent("f")) << "a time without a stamp hides no file";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FileStamp,
+    testing::Values(
+        StampCase{"Plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0, Pack(2024, 5, 17, 3, 4, 10)},
+        StampCase{"OddSecondsRoundDown", fake::MakeFileTime(2024, 5, 17, 3, 4, 11), 0,
+                  Pack(2024, 5, 17, 3, 4, 10)},
+        StampCase{"LocalTimeAheadCrossesMidnight", fake::MakeFileTime(2024, 12, 31, 20, 0, 0),
+                  9 * 3600, Pack(2025, 1, 1, 5, 0, 0)},
+        StampCase{"LocalTimeBehind", fake::MakeFileTime(2024, 3, 1, 2, 0, 0), -5 * 3600,
+                  Pack(2024, 2, 29, 21, 0, 0)},
+        StampCase{"FirstMomentOf1980", fake::MakeFileTime(1980, 1, 1, 0, 0, 0), 0,
+                  Pack(1980, 1, 1, 0, 0, 0)},
+        StampCase{"Year1980OnlyInLocalTime", fake::MakeFileTime(1979, 12, 31, 20, 0, 0), 9 * 3600,
+                  Pack(1980, 1, 1, 5, 0, 0)},
+        StampCase{"Before1980", fake::MakeFileTime(1979, 12, 31, 23, 59, 59), 0, NoFileStamp},
+        StampCase{"Before1980InLocalTime", fake::MakeFileTime(1980, 1, 1, 2, 0, 0), -5 * 3600,
+                  NoFileStamp},
+        StampCase{"LastMomentOf2107", fake::MakeFileTime(2107, 12, 31, 23, 59, 58), 0,
+                  Pack(2107, 12, 31, 23, 59, 58)},
+        StampCase{"After2107", fake::MakeFileTime(2108, 1, 1, 0, 0, 0), 0, NoFileStamp}),
+    RowName<StampCase>);
 
 TEST_F(Helpers, FailedLocalConversionPacksTheTimeAsKept) {
   fake::PutFile("f", "x");
@@ -54,18 +63,27 @@ TEST_F(Helpers, FailedLocalConversionPacksTheTimeAsKept) {
   EXPECT_EQ(GetFileStamp("f"), Pack(2020, 2, 3, 4, 5, 6));
 }
 
-TEST_F(Helpers, PresenceIgnoresAttributesButNotDirectories) {
-  const struct {
-    uint32_t attributes;
-    bool present;
-  } cases[] = {{FILE_ATTRIBUTE_ARCHIVE_BIT, true},
-               {FILE_ATTRIBUTE_READONLY_BIT, true},
-               {FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT, true},
-               {FILE_ATTRIBUTE_NORMAL_VALUE, true}};
-  for (const auto& c : cases) {
-    fake::PutFile("f", "", c.attributes);
-    EXPECT_EQ(FileIsPresent("f"), c.present) << c.attributes;
-  }
+struct PresenceCase {
+  const char* name;
+  uint32_t attributes;
+};
+
+class Presence : public DoubleTableTest<PresenceCase> {};
+
+TEST_P(Presence, IgnoresAttributes) {
+  fake::PutFile("f", "", GetParam().attributes);
+  EXPECT_TRUE(FileIsPresent("f"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Presence,
+    testing::Values(PresenceCase{"Archive", FILE_ATTRIBUTE_ARCHIVE_BIT},
+                    PresenceCase{"ReadOnly", FILE_ATTRIBUTE_READONLY_BIT},
+                    PresenceCase{"HiddenSystem", FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT},
+                    PresenceCase{"Normal", FILE_ATTRIBUTE_NORMAL_VALUE}),
+    RowName<PresenceCase>);
+
+TEST_F(Helpers, PresenceDeniesDirectoriesAndMissingNames) {
   fake::Double.files["d"].isDirectory = true;
   EXPECT_FALSE(FileIsPresent("d"));
   EXPECT_FALSE(FileIsPresent("missing"));
@@ -84,28 +102,38 @@ TEST_F(Helpers, AttributesPassThroughUnchanged) {
 }
 
 TEST_F(Helpers, ErrorBoxCarriesTheProgramCaptionAndStopIcon) {
-  BeginProgram("Mirvel スレ幅修復ツール");
+  const std::string caption = texts::ProgramBytes(texts::RepairCaption);
+  BeginProgram(caption.c_str());
   ShowErrorBox("text");
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{"Mirvel スレ幅修復ツール|text|0x10010"});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ErrorBoxLine(texts::RepairCaption, "text")});
 }
 
-TEST_F(Helpers, ReportTextLaysOutNumberAndSite) {
-  const struct {
-    uint32_t number;
-    uint32_t site;
-    const char* text;
-  } cases[] = {
-      {5, 0x0000ABCD, "Runtime error   5 at 0000ABCD"},
-      {32, 0x00401A2F, "Runtime error  32 at 00401A2F"},
-      {203, 0xFFFFFFFF, "Runtime error 203 at FFFFFFFF"},
-      {1117, 0x10, "Runtime error 1117 at 00000010"},
-      {4294967295u, 0, "Runtime error 4294967295 at 00000000"},
-  };
-  for (const auto& c : cases) {
-    char report[ReportBufferSize];
-    FormatRuntimeErrorReport(c.number, c.site, report);
-    EXPECT_STREQ(report, c.text);
-  }
+struct ReportCase {
+  const char* name;
+  uint32_t number;
+  uint32_t site;
+  const char* layout;  // what follows the report's start
+};
+
+class ReportText : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(ReportText, LaysOutNumberAndSite) {
+  const ReportCase& c = GetParam();
+  char report[ReportBufferSize];
+  FormatRuntimeErrorReport(c.number, c.site, report);
+  EXPECT_EQ(report, texts::ReportStart + std::string(c.layout));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReportText,
+    testing::Values(ReportCase{"OneDigit", 5, 0x0000ABCD, "  5 at 0000ABCD"},
+                    ReportCase{"TwoDigits", 32, 0x00401A2F, " 32 at 00401A2F"},
+                    ReportCase{"ThreeDigitsAndTheHighestSite", 203, 0xFFFFFFFF, "203 at FFFFFFFF"},
+                    ReportCase{"FourDigitsWidenTheField", 1117, 0x10, "1117 at 00000010"},
+                    ReportCase{"TheLargestNumber", 4294967295u, 0, "4294967295 at 00000000"}),
+    RowName<ReportCase>);
+
+TEST(ReportLength, IsTheNamedLengthForShortNumbers) {
   char report[ReportBufferSize];
   FormatRuntimeErrorReport(2, 0x1234, report);
   EXPECT_EQ(std::strlen(report), ReportTextLength);
@@ -114,7 +142,8 @@ TEST_F(Helpers, ReportTextLaysOutNumberAndSite) {
 TEST_F(Helpers, ReportShowsAPlainErrorBoxAndEndsWithTheNumber) {
   uint32_t exitCode = fake::RunProgram([] { RuntimeErrorExit(32, 0xABC); });
   EXPECT_EQ(exitCode, 32u);
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{"Error|Runtime error  32 at 00000ABC|0"});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{
+                             BoxLine(texts::ReportCaption, texts::ReportStart + std::string(" 32 at 00000ABC"), 0)});
 }
 
 // Two distinct places that run the file operation test; kept out of line so that each is one

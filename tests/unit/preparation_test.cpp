@@ -8,61 +8,76 @@
 
 namespace {
 
-const char Caption[] = "Mirvel スレ幅修復ツール";
-const char NotFound[] =
-    "Qtv.ini が見つかりません。\r\nPanefix.exe を 「Qtv.exe と同じフォルダ」 にコピーしてから、再度 実行してください。";
-const char AttributeFailed[] = "Qtv.ini のファイル属性を変更できませんでした。";
-
-class Preparation : public DoubleTest {
+// The repair tool's caption stands on every box here, as the run sets it first thing.
+template <typename Base>
+class WithRepairCaption : public Base {
  protected:
   void SetUp() override {
-    DoubleTest::SetUp();
-    ProgramCaption = Caption;
+    Base::SetUp();
+    caption_ = texts::ProgramBytes(texts::RepairCaption);
+    ProgramCaption = caption_.c_str();
   }
+
+  std::string caption_;
 };
 
-TEST_F(Preparation, ClearsTheAttributesThatBlockRewriting) {
-  const struct {
-    uint32_t before;
-    uint32_t after;
-    bool changed;
-  } cases[] = {
-      {FILE_ATTRIBUTE_ARCHIVE_BIT, FILE_ATTRIBUTE_ARCHIVE_BIT, false},
-      {FILE_ATTRIBUTE_NORMAL_VALUE, FILE_ATTRIBUTE_NORMAL_VALUE, false},
-      {0x2000 | FILE_ATTRIBUTE_ARCHIVE_BIT, 0x2000 | FILE_ATTRIBUTE_ARCHIVE_BIT, false},
-      {FILE_ATTRIBUTE_READONLY_BIT, FILE_ATTRIBUTE_NORMAL_VALUE, true},
-      {FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT, FILE_ATTRIBUTE_NORMAL_VALUE, true},
-      {FILE_ATTRIBUTE_SYSTEM_BIT, FILE_ATTRIBUTE_NORMAL_VALUE, true},
-      {0x27, FILE_ATTRIBUTE_NORMAL_VALUE, true},
-  };
-  for (const auto& c : cases) {
-    SetUp();
-    fake::PutFile("Qtv.ini", "x", c.before);
-    EXPECT_TRUE(PrepareSettingsFile()) << c.before;
-    EXPECT_EQ(fake::Double.files["Qtv.ini"].attributes, c.after) << c.before;
-    EXPECT_EQ(fake::Double.calls[fake::Op::SetFileAttributes], c.changed ? 1 : 0) << c.before;
-    EXPECT_TRUE(fake::Double.boxes.empty()) << c.before;
-  }
+std::string RefusalBox(const char* text) { return ErrorBoxLine(texts::RepairCaption, text); }
+
+struct AttributeCase {
+  const char* name;
+  uint32_t before;
+  uint32_t after;
+  bool changed;
+};
+
+class Attributes : public WithRepairCaption<DoubleTableTest<AttributeCase>> {};
+
+TEST_P(Attributes, ClearsTheAttributesThatBlockRewriting) {
+  const AttributeCase& c = GetParam();
+  fake::PutFile("Qtv.ini", "x", c.before);
+  EXPECT_TRUE(PrepareSettingsFile());
+  EXPECT_EQ(fake::Double.files["Qtv.ini"].attributes, c.after);
+  EXPECT_EQ(fake::Double.calls[fake::Op::SetFileAttributes], c.changed ? 1 : 0);
+  EXPECT_TRUE(fake::Double.boxes.empty());
 }
 
-TEST_F(Preparation, RefusesAMissingFileAndAFailedChange) {
-  EXPECT_FALSE(PrepareSettingsFile());
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{std::string(Caption) + "|" + NotFound + "|0x10010"});
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Attributes,
+    testing::Values(
+        AttributeCase{"Archive", FILE_ATTRIBUTE_ARCHIVE_BIT, FILE_ATTRIBUTE_ARCHIVE_BIT, false},
+        AttributeCase{"Normal", FILE_ATTRIBUTE_NORMAL_VALUE, FILE_ATTRIBUTE_NORMAL_VALUE, false},
+        AttributeCase{"NotIndexed", 0x2000 | FILE_ATTRIBUTE_ARCHIVE_BIT,
+                      0x2000 | FILE_ATTRIBUTE_ARCHIVE_BIT, false},
+        AttributeCase{"ReadOnly", FILE_ATTRIBUTE_READONLY_BIT, FILE_ATTRIBUTE_NORMAL_VALUE, true},
+        AttributeCase{"HiddenArchive", FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT,
+                      FILE_ATTRIBUTE_NORMAL_VALUE, true},
+        AttributeCase{"System", FILE_ATTRIBUTE_SYSTEM_BIT, FILE_ATTRIBUTE_NORMAL_VALUE, true},
+        AttributeCase{"ReadOnlyHiddenSystemArchive", 0x27, FILE_ATTRIBUTE_NORMAL_VALUE, true}),
+    RowName<AttributeCase>);
 
-  SetUp();
+class Preparation : public WithRepairCaption<DoubleTest> {};
+
+TEST_F(Preparation, RefusesAMissingFile) {
+  EXPECT_FALSE(PrepareSettingsFile());
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{RefusalBox(texts::RepairNotFound)});
+}
+
+TEST_F(Preparation, RefusesADirectoryOfThatName) {
   fake::Double.files["Qtv.ini"].isDirectory = true;
   EXPECT_FALSE(PrepareSettingsFile());
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{std::string(Caption) + "|" + NotFound + "|0x10010"});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{RefusalBox(texts::RepairNotFound)});
+}
 
-  SetUp();
+TEST_F(Preparation, RefusesAFailedChange) {
   fake::PutFile("Qtv.ini", "x", FILE_ATTRIBUTE_READONLY_BIT);
   fake::FailCall(fake::Op::SetFileAttributes, 1, ERROR_ACCESS_DENIED_CODE);
   EXPECT_FALSE(PrepareSettingsFile());
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{std::string(Caption) + "|" + AttributeFailed + "|0x10010"});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{RefusalBox(texts::AttributeRefused)});
   EXPECT_EQ(fake::Double.files["Qtv.ini"].attributes, FILE_ATTRIBUTE_READONLY_BIT);
+}
 
-  // A failed query reports every bit set: the change is tried, and its success lets the run on.
-  SetUp();
+// A failed query reports every bit set: the change is tried, and its success lets the run on.
+TEST_F(Preparation, AFailedQueryTriesTheChange) {
   fake::PutFile("Qtv.ini", "x");
   fake::FailCall(fake::Op::GetFileAttributes, 1, ERROR_ACCESS_DENIED_CODE);
   EXPECT_TRUE(PrepareSettingsFile());
@@ -70,54 +85,66 @@ TEST_F(Preparation, RefusesAMissingFileAndAFailedChange) {
 }
 
 std::string Question(const char* verb) {
-  return std::string(Caption) + "|バックファイル Qtv.ini_widthBack を" + verb +
-         "できませんでした。\r\n処理を継続しますか？|0x10134";
+  return BoxLine(texts::RepairCaption, texts::BackupQuestion(verb), 0x10134);
 }
 
-TEST_F(Preparation, BackupCopiesOrAsksWhetherToGoOn) {
-  const struct {
-    const char* name;
-    bool backupBefore;
-    bool copyFails;
-    int answer;
-    bool goesOn;
-    std::vector<std::string> boxes;
-    std::string backupAfter;  // empty: none
-  } cases[] = {
-      {"first backup", false, false, 0, true, {}, "new"},
-      {"backup replaced", true, false, 0, true, {}, "new"},
-      {"create fails, Yes", false, true, IDYES_RESULT, true, {Question("作成")}, ""},
-      {"create fails, No", false, true, IDNO_RESULT, false, {Question("作成")}, ""},
-      {"update fails, Yes keeps the old backup", true, true, IDYES_RESULT, true, {Question("更新")}, "old"},
-      {"update fails, No", true, true, IDNO_RESULT, false, {Question("更新")}, "old"},
-      {"any other answer is no", true, true, IDOK_RESULT, false, {Question("更新")}, "old"},
-  };
-  for (const auto& c : cases) {
-    SetUp();
-    fake::PutFile("Qtv.ini", "new");
-    if (c.backupBefore) {
-      fake::PutFile("Qtv.ini_widthBack", "old");
-    }
-    if (c.copyFails) {
-      fake::FailCall(fake::Op::CopyFile, 1, ERROR_ACCESS_DENIED_CODE);
-      fake::Double.answers.push_back(c.answer);
-    }
-    EXPECT_EQ(MakeBackup(), c.goesOn) << c.name;
-    EXPECT_EQ(ShownBoxes(), c.boxes) << c.name;
-    EXPECT_EQ(fake::FileExists("Qtv.ini_widthBack"), !c.backupAfter.empty()) << c.name;
-    if (!c.backupAfter.empty()) {
-      EXPECT_EQ(fake::FileBytes("Qtv.ini_widthBack"), c.backupAfter) << c.name;
-    }
-    EXPECT_EQ(fake::FileBytes("Qtv.ini"), "new") << c.name;
+struct BackupCase {
+  const char* name;
+  bool backupBefore;
+  bool copyFails;
+  int answer;
+  bool goesOn;
+  const char* verb;         // of the question; nullptr: none asked
+  std::string backupAfter;  // empty: none
+};
+
+class Backup : public WithRepairCaption<DoubleTableTest<BackupCase>> {};
+
+TEST_P(Backup, CopiesOrAsksWhetherToGoOn) {
+  const BackupCase& c = GetParam();
+  fake::PutFile("Qtv.ini", "new");
+  if (c.backupBefore) {
+    fake::PutFile("Qtv.ini_widthBack", "old");
   }
+  if (c.copyFails) {
+    fake::FailCall(fake::Op::CopyFile, 1, ERROR_ACCESS_DENIED_CODE);
+    fake::Double.answers.push_back(c.answer);
+  }
+  EXPECT_EQ(MakeBackup(), c.goesOn);
+  std::vector<std::string> boxes;
+  if (c.verb != nullptr) {
+    boxes.push_back(Question(c.verb));
+  }
+  EXPECT_EQ(ShownBoxes(), boxes);
+  EXPECT_EQ(fake::FileExists("Qtv.ini_widthBack"), !c.backupAfter.empty());
+  if (!c.backupAfter.empty()) {
+    EXPECT_EQ(fake::FileBytes("Qtv.ini_widthBack"), c.backupAfter);
+  }
+  EXPECT_EQ(fake::FileBytes("Qtv.ini"), "new");
 }
+
+using texts::CreateVerb;
+using texts::UpdateVerb;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Backup,
+    testing::Values(
+        BackupCase{"FirstBackup", false, false, 0, true, nullptr, "new"},
+        BackupCase{"BackupReplaced", true, false, 0, true, nullptr, "new"},
+        BackupCase{"CreateFailsYes", false, true, IDYES_RESULT, true, CreateVerb, ""},
+        BackupCase{"CreateFailsNo", false, true, IDNO_RESULT, false, CreateVerb, ""},
+        BackupCase{"UpdateFailsYesKeepsTheOldBackup", true, true, IDYES_RESULT, true, UpdateVerb,
+                   "old"},
+        BackupCase{"UpdateFailsNo", true, true, IDNO_RESULT, false, UpdateVerb, "old"},
+        BackupCase{"AnyOtherAnswerIsNo", true, true, IDOK_RESULT, false, UpdateVerb, "old"}),
+    RowName<BackupCase>);
 
 TEST_F(Preparation, ReadOnlyBackupCannotBeReplaced) {
   fake::PutFile("Qtv.ini", "new");
   fake::PutFile("Qtv.ini_widthBack", "old", FILE_ATTRIBUTE_READONLY_BIT);
   fake::Double.answers.push_back(IDNO_RESULT);
   EXPECT_FALSE(MakeBackup());
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{Question("更新")});
+  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{Question(UpdateVerb)});
   EXPECT_EQ(fake::FileBytes("Qtv.ini_widthBack"), "old");
 }
 
@@ -128,8 +155,8 @@ TEST_F(Preparation, QuestionBytes) {
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   const std::string& text = fake::Double.boxes[0].text;
   // を作成 with no blank between, and the full-width question mark 81 48 at the very end.
-  EXPECT_NE(text.find("widthBack \x82\xF0\x8D\xEC\x90\xAC\x82\xC5"), std::string::npos) << Visible(text);
-  EXPECT_EQ(Visible(text.substr(text.size() - 4)), Visible("\x82\xA9\x81\x48"));
+  EXPECT_NE(text.find("widthBack \x82\xF0\x8D\xEC\x90\xAC\x82\xC5"), std::string::npos) << Escaped(text);
+  EXPECT_EQ(Escaped(text.substr(text.size() - 4)), Escaped("\x82\xA9\x81\x48"));
 }
 
 }  // namespace

@@ -1,7 +1,26 @@
 #include "test_support.h"
 
 #include <cstdio>
+#include <new>
 
+#include "arguments.h"
+#include "common_helpers.h"
+#include "viewer_run.h"
+
+namespace {
+constexpr uint32_t ErrorBoxStyle = 0x10010;
+}
+
+void ResetProgramState() {
+  fake::ResetDouble();
+  fake::FailAllocation(0);
+  std::set_new_handler(nullptr);
+  SettingsFile = TextFile();
+  ReleaseSettingsLines();
+  TargetWidth = DefaultWidth;
+  ProgramCaption = "";
+  PaneWidthValue.clear();
+}
 
 uint32_t LoadThroughStore(const char* name) {
   return fake::RunProgram([name] { ReadSettingsFile(name, false); });
@@ -9,21 +28,6 @@ uint32_t LoadThroughStore(const char* name) {
 
 uint32_t WriteThroughStore(const char* name) {
   return fake::RunProgram([name] { WriteSettingsFile(name); });
-}
-
-std::string Visible(const std::string& bytes) {
-  std::string shown;
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F || byte == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    } else {
-      shown += static_cast<char>(byte);
-    }
-  }
-  return shown;
 }
 
 std::vector<std::string> ShownBoxes() {
@@ -34,4 +38,14 @@ std::vector<std::string> ShownBoxes() {
     shown.push_back(box.caption + "|" + box.text + "|" + style);
   }
   return shown;
+}
+
+std::string BoxLine(const std::string& caption, const std::string& text, uint32_t style) {
+  char shownStyle[16];
+  std::snprintf(shownStyle, sizeof shownStyle, "%#x", style);
+  return texts::ProgramBytes(caption) + "|" + texts::ProgramBytes(text) + "|" + shownStyle;
+}
+
+std::string ErrorBoxLine(const std::string& caption, const std::string& text) {
+  return BoxLine(caption, text, ErrorBoxStyle);
 }
