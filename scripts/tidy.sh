@@ -15,9 +15,8 @@ sources=(common/common_helpers.cpp common/runtime_error.cpp common/settings_file
          common/settings_lines.cpp common/width_locator.cpp
          common/posix/posix_io.cpp common/posix/posix_files.cpp common/posix/posix_terminal.cpp
          common/posix/posix_host.cpp common/posix/posix_process.cpp
-         common/cp932/cp932_text.cpp common/cp932/make_cp932_table.cpp
-         viewer/viewer_run.cpp viewer/viewer_main.cpp viewer/viewer_native_help.cpp
-         repair/arguments.cpp repair/preparation.cpp repair/repair_run.cpp repair/repair_main.cpp
-         repair/repair_native_help.cpp)
+         common/posix/cp932/cp932_text.cpp common/posix/cp932/make_cp932_table.cpp
+         viewer/viewer_run.cpp viewer/viewer_main.cpp
+         repair/arguments.cpp repair/preparation.cpp repair/repair_run.cpp repair/repair_main.cpp)
 clang-tidy --quiet -p "$tidy_db" "${sources[@]}"
 echo "clang-tidy: ${#sources[@]} files clean"

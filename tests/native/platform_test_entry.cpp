@@ -10,13 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "native_help.h"
 #include "native_support.h"
 #include "platform.h"
-
-// The layer's entry answers --help and --version for this program too.
-const char NativeProgramName[] = "platform_posix_tests";
-const char NativeUsage[] = "Usage: platform_posix_tests [GoogleTest options other than --help]\n";
 
 namespace {
 
