@@ -5,11 +5,9 @@
 
 #include "common_helpers.h"
 #include "settings_lines.h"
+#include "settings_names.h"
 
 namespace {
-
-const char HeaderText[] = "[DESKTOP]";
-const char KeyText[] = "LISTWIDTH=";
 
 const char HeaderMissingMessage[] =
     "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
@@ -20,10 +18,10 @@ const char EntryMissingMessage[] =
 const char EntryRepeatedMessage[] =
     "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
 
-bool IsHeaderLine(const std::string& line) { return line == HeaderText; }
+bool IsHeaderLine(const std::string& line) { return line == SectionHeaderText; }
 
 bool HoldsKey(const std::string& line) {
-  return line.find(KeyText, 0, std::strlen(KeyText)) != std::string::npos;
+  return line.find(WidthKeyText, 0, std::strlen(WidthKeyText)) != std::string::npos;
 }
 
 // Whether the section scan goes on after line j: it stops at the first empty line, which is

@@ -15,7 +15,6 @@ const char RepairCaption[] = "Mirvel スレ幅修復ツール";
 
 namespace {
 
-const char KeyText[] = "LISTWIDTH=";
 const char SuccessMessage[] = "成功しました。";
 const char SuccessCaption[] = "スレ幅 修復";
 
@@ -43,7 +42,7 @@ bool RunRepair() {
     return false;
   }
   // The whole line goes: whatever stood before the key, the old value and anything after it.
-  SettingsLines[static_cast<size_t>(WidthLineIndex)] = KeyText + IntegerToText(TargetWidth);
+  SettingsLines[static_cast<size_t>(WidthLineIndex)] = WidthKeyText + IntegerToText(TargetWidth);
   if (!WriteSettingsFile(SettingsFileName)) {
     return false;
   }

@@ -11,6 +11,7 @@
 
 #include "platform.h"
 #include "posix_io.h"
+#include "settings_names.h"
 
 using namespace posix_layer;
 
@@ -19,8 +20,6 @@ namespace {
 // How much of a process's command line is read to find its program name.
 constexpr size_t MaxCommandWordLength = 4096;
 
-const char HostWindowClassName[] = "TOstrelForm";
-const char HostProgramName[] = "Qtv.exe";
 const char ProcessDirectory[] = "/proc";
 
 bool IsProcessId(const char* name) {
@@ -80,7 +79,7 @@ bool IsHostProcess(const char* processId, uid_t user) {
 // last path element of its first command-line word, is Qtv.exe in any letter case. Processes
 // that end or cannot be read while the list is walked are passed over.
 bool OsWindowExists(const char* className) {
-  if (std::strcmp(className, HostWindowClassName) != 0) {
+  if (std::strcmp(className, HostWindowClass) != 0) {
     return false;
   }
   DIR* processes = opendir(ProcessDirectory);
