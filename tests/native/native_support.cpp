@@ -3,9 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <signal.h>
 #include <grp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,7 +23,6 @@ namespace native {
 
 namespace {
 
-constexpr const char* StandInSeconds = "300";
 // A child that cannot exec reports this exit code.
 constexpr int ExecFailedCode = 127;
 
@@ -128,26 +127,6 @@ int64_t UtcSeconds(int year, int month, int day, int hour, int minute, int secon
   parts.tm_min = minute;
   parts.tm_sec = second;
   return static_cast<int64_t>(timegm(&parts));
-}
-
-std::string Cp932(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP932", "UTF-8");
-  if (converter == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) {
-    ADD_FAILURE() << "no UTF-8 to CP932 converter";
-    return utf8;
-  }
-  std::string input = utf8;
-  std::string output(input.size() * 2 + 1, '\0');
-  char* in = input.data();
-  size_t inLeft = input.size();
-  char* out = output.data();
-  size_t outLeft = output.size();
-  if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
-    ADD_FAILURE() << "cannot convert to CP932: " << utf8;
-  }
-  iconv_close(converter);
-  output.resize(output.size() - outLeft);
-  return output;
 }
 
 namespace {
@@ -269,11 +248,16 @@ StandInProcess::StandInProcess(const std::string& programName, const std::string
   std::string seconds = StandInSeconds;
   char* argv[] = {name.data(), seconds.data(), nullptr};
   std::fflush(nullptr);
+  pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
     close(ready[0]);
     Redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
-    if (user == static_cast<uid_t>(-1) || (setgid(user) == 0 && setuid(user) == 0)) {
+    bool asUser = user == static_cast<uid_t>(-1) || (setgid(user) == 0 && setuid(user) == 0);
+    // A stand-in left running would be a host to the next run's tests. The kernel ends it when
+    // the test process ends (asked for after the change of user, which forgets the request);
+    // a test process that ended before the request was made is seen as a new parent.
+    if (asUser && prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent) {
       execv(executable.c_str(), argv);
     }
     // Tell the parent that the process never became the stand-in.
@@ -361,21 +345,6 @@ std::string DescribeChanges(const std::map<std::string, EntryState>& before,
     }
   }
   return changes.str();
-}
-
-std::string Escaped(const std::string& bytes) {
-  std::string text;
-  char hex[8];
-  for (char signedByte : bytes) {
-    auto byte = static_cast<unsigned char>(signedByte);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      text += static_cast<char>(byte);
-    } else {
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      text += hex;
-    }
-  }
-  return text;
 }
 
 }  // namespace native

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_text.h"
+
 namespace native {
 
 // A fresh, empty folder under the temporary directory; removed with its content at scope end.
@@ -41,7 +43,7 @@ void SetModificationTime(const std::string& path, int64_t seconds, long nanoseco
 int64_t UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
 // UTF-8 text as code page 932 bytes, the way the settings file and the programs keep it.
-std::string Cp932(const std::string& utf8);
+using support::Cp932;
 
 // What a finished child left behind.
 struct ChildResult {
@@ -92,12 +94,16 @@ class ScopedVariable {
   std::string oldValue_;
 };
 
+// How long a stand-in waits at most: far longer than any test that starts one.
+constexpr const char* StandInSeconds = "30";
+
 // The program a stand-in process runs: it waits long enough and does nothing else.
 constexpr const char* SleepProgram = "/bin/sleep";
 
 // A process that stands in for a running host: executable (a sleep program) started with the
 // first command-line word programName, optionally as another user. Once constructed, the process
-// shows that command line; it is ended and reaped at scope end, or by Stop.
+// shows that command line; it is ended and reaped at scope end, or by Stop. It never outlives the
+// test process, however that ends, and ends by itself after StandInSeconds in any case.
 class StandInProcess {
  public:
   explicit StandInProcess(const std::string& programName,
@@ -134,6 +140,6 @@ std::string DescribeChanges(const std::map<std::string, EntryState>& before,
                             const std::map<std::string, EntryState>& after);
 
 // Bytes as C-escaped text for failure messages: printable ASCII as is, the rest as \xNN.
-std::string Escaped(const std::string& bytes);
+using support::Escaped;
 
 }  // namespace native

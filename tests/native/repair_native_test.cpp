@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <random>
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include "native_support.h"
+#include "program_texts.h"
+#include "settings_text.h"
 
 namespace {
 
@@ -31,6 +34,7 @@ using native::EntryState;
 using native::Escaped;
 using native::RunOptions;
 using native::ScratchFolder;
+using support::FillerLines;
 
 using FolderMap = std::map<std::string, EntryState>;
 
@@ -39,37 +43,33 @@ const std::string ViewerProgram = PANEPEEK_PROGRAM;
 const std::string SettingsName = "Qtv.ini";
 const std::string BackupName = "Qtv.ini_widthBack";
 
-// Every error box and the backup question carry the program caption on their first line.
-const std::string Caption = "Mirvel スレ幅修復ツール\n";
-const std::string Success = "スレ幅 修復\n成功しました。\n";
-const std::string NotFound =
-    Caption +
-    "Qtv.ini が見つかりません。\nPanefix.exe を 「Qtv.exe と同じフォルダ」 "
-    "にコピーしてから、再度 実行してください。\n";
-const std::string AttributeRefused = Caption + "Qtv.ini のファイル属性を変更できませんでした。\n";
-const std::string TooMany = Caption + "引数の数が多すぎます。\n";
-// U+FF5E FULLWIDTH TILDE and U+3000 IDEOGRAPHIC SPACE, written out: other tildes and blanks look
-// the same on screen.
-const std::string BadFormat = Caption +
-                              "引数の形式が正しくありません。\n「\uFF5E\\Panefix.exe 半角の数字」"
-                              "\u3000と指定してください。\n\n例）\u3000C:\\test\\Panefix.exe 450\n";
-const std::string OutOfRange = Caption + "引数の数値が範囲外です。\n";
-const std::string HeaderMissing =
-    Caption + "\"[DESKTOP]\" が見つかりませんでした。\n処理を中止します。\n";
-const std::string HeaderRepeated =
-    Caption + "\"[DESKTOP]\" が、複数見つかりました。\n処理を中止します。\n";
-const std::string EntryMissing =
-    Caption + "\"LISTWIDTH=\" が見つかりませんでした。\n処理を中止します。\n";
-const std::string EntryRepeated =
-    Caption + "\"LISTWIDTH=\" が、複数見つかりました。\n処理を中止します。\n";
+// The repair tool's boxes as the terminal shows them: every error box and the backup question
+// carry the program caption on their first line.
+std::string Shown(const char* text) { return texts::OnTerminal(texts::RepairCaption, text); }
+const std::string Success = texts::OnTerminal(texts::SuccessCaption, texts::Success);
+const std::string NotFound = Shown(texts::RepairNotFound);
+const std::string AttributeRefused = Shown(texts::AttributeRefused);
+const std::string TooMany = Shown(texts::TooManyArguments);
+const std::string BadFormat = Shown(texts::BadFormat);
+const std::string OutOfRange = Shown(texts::OutOfRange);
+const std::string HeaderMissing = Shown(texts::HeaderMissing);
+const std::string HeaderRepeated = Shown(texts::HeaderRepeated);
+const std::string EntryMissing = Shown(texts::EntryMissing);
+const std::string EntryRepeated = Shown(texts::EntryRepeated);
 
-const std::string CreateVerb = "作成";
-const std::string UpdateVerb = "更新";
+const std::string CreateVerb = texts::CreateVerb;
+const std::string UpdateVerb = texts::UpdateVerb;
 
 // The backup question with its prompt, as the terminal shows it before the answer is read.
 std::string Question(const std::string& verb) {
-  return Caption + "バックファイル Qtv.ini_widthBack を" + verb +
-         "できませんでした。\n処理を継続しますか\uFF1F [y/N] \n";
+  std::string shown = texts::OnTerminal(texts::RepairCaption, texts::BackupQuestion(verb));
+  return shown.substr(0, shown.size() - 1) + texts::YesNoPrompt + "\n";
+}
+
+// Names each instance of a table-driven test after its row's description.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return support::TitleName(row.param.what);
 }
 
 // The I/O failure report for an error number, any failure site, with its second line: the file
@@ -78,17 +78,8 @@ std::string Question(const std::string& verb) {
 std::regex Report(int errorNumber, const std::string& reason) {
   std::string number = std::to_string(errorNumber);
   std::string fill(number.size() < 3 ? 3 - number.size() : 0, ' ');
-  return std::regex("Error\nRuntime error " + fill + number + " at [0-9A-F]{8}\nQtv\\.ini: " +
-                    reason + "\n");
-}
-
-// count lines "Kn=n", each ended by lineEnd.
-std::string FillerLines(int count, const std::string& lineEnd = "\r\n") {
-  std::string lines;
-  for (int i = 0; i < count; ++i) {
-    lines += "K" + std::to_string(i) + "=" + std::to_string(i) + lineEnd;
-  }
-  return lines;
+  return std::regex(std::string(texts::ReportCaption) + "\n" + texts::ReportStart + fill + number +
+                    " at [0-9A-F]{8}\nQtv\\.ini: " + reason + "\n");
 }
 
 const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=1\r\n";
@@ -176,83 +167,86 @@ struct ContentCase {
   std::string refusal;                // the message of a refusal
 };
 
-TEST(RepairNativeTest, RewritesTheEntryLineAndCarriesEveryOtherByte) {
-  const std::string longLine(100 * 1024, 'w');
-  const std::string japanese =
-      Cp932("[設定]\r\nFONT=ＭＳ ゴシック\r\nTITLE=ソフト表示\r\n\r\n[DESKTOP]\r\nLEFT=0\r\n");
-  const ContentCase cases[] = {
-      {"CR LF lines with Japanese text", japanese + "LISTWIDTH=120\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n",
-       japanese + "LISTWIDTH=430\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n", ""},
-      {"entry with text before and after the key", "[DESKTOP]\r\nOLDLISTWIDTH=5 px;x\r\n",
-       Repaired("430"), ""},
-      {"entry after another key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Repaired("430"), ""},
-      {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Repaired("430"), ""},
-      {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Repaired("430"), ""},
-      {"NUL bytes and LF alone inside lines", std::string("A=\0\n\0\r\n", 7) + Basic + "B=1\n2\r\n",
-       std::string("A=\0\n\0\r\n", 7) + Repaired("430") + "B=1\n2\r\n", ""},
-      {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Repaired("430"), ""},
-      {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\rTOP=1\r",
-       "[DESKTOP]\r\nLISTWIDTH=430\r\nTOP=1\r\n", ""},
-      {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n",
-       "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\nLISTWIDTH=7\r\n", ""},
-      {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", std::nullopt,
-       EntryMissing},
-      {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", std::nullopt, HeaderMissing},
-      {"one trailing empty line", Basic + "\r\n", Repaired("430") + "\r\n", ""},
-      {"two trailing empty lines, the last by CR alone", Basic + "\r\n\r",
-       Repaired("430") + "\r\n\r\n", ""},
-      {"line of 100 KB before the header and after the entry",
-       longLine + "\r\n" + Basic + longLine + "\r\n",
-       longLine + "\r\n" + Repaired("430") + longLine + "\r\n", ""},
-      {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + longLine + "\r\nTOP=1\r\n",
-       Repaired("430") + "TOP=1\r\n", ""},
-      {"Ctrl-Z as the last byte", Basic + "\x1A", Repaired("430"), ""},
-      {"Ctrl-Z right after the entry text at the end", "[DESKTOP]\r\nLISTWIDTH=2\x1A",
-       Repaired("430"), ""},
-      {"Ctrl-Z inside the entry line", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n",
-       Repaired("430") + "\x1A\r\nLISTWIDTH=3\r\n", ""},
-      {"Ctrl-Z before a second header", Basic + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A",
-       Repaired("430") + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A", ""},
-      {"two Ctrl-Z at the end", Basic + "\x1A\x1A", Repaired("430") + "\x1A\x1A", ""},
-      {"Ctrl-Z before the header", "A=1\r\n\x1A" + Basic, std::nullopt, HeaderMissing},
-      {"empty file", "", std::nullopt, HeaderMissing},
-      {"exactly 1000 lines", FillerLines(998) + Basic, FillerLines(998) + Repaired("430"), ""},
-      {"exactly 1000 lines, the last without a line end, then Ctrl-Z",
-       FillerLines(998) + "[DESKTOP]\rLISTWIDTH=1\x1A", FillerLines(998) + Repaired("430"), ""},
-      {"1001 lines, the last one empty", FillerLines(998) + Basic + "\r\n",
-       FillerLines(998) + Repaired("430") + "\r\n", ""},
-      {"lines after the 1000th with every kind of line end",
-       FillerLines(998, "\r") + "[DESKTOP]\rLISTWIDTH=1\rT=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A",
-       FillerLines(998) + Repaired("430") + "T=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A", ""},
-      {"lines after the 1000th without any line end",
-       FillerLines(998) + Basic + std::string(5000, 'z'),
-       FillerLines(998) + Repaired("430") + std::string(5000, 'z'), ""},
-      {"header after line 1000", FillerLines(1000) + Basic, std::nullopt, HeaderMissing},
-      {"entry as line 1001", FillerLines(999) + Basic, std::nullopt, EntryMissing},
-      {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", std::nullopt, HeaderRepeated},
-      {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", std::nullopt,
-       EntryRepeated},
-  };
-  for (const ContentCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    native::WriteBytes(folder / SettingsName, row.settings);
-    RepairRun run = RunRepair(folder);
-    EXPECT_EQ(row.result ? 0 : 1, run.child.exitCode);
-    // The backup is made before the file is read, so a refused file is backed up too.
-    ExpectBackupOfTheSettings(run);
-    if (row.result) {
-      EXPECT_EQ(Success, run.child.out);
-      EXPECT_EQ("", run.child.err);
-      ExpectFile(run, SettingsName, *row.result);
-    } else {
-      EXPECT_EQ("", run.child.out);
-      EXPECT_EQ(row.refusal, run.child.err);
-      ExpectUntouched(run, SettingsName);
-    }
+const std::string LongLine(100 * 1024, 'w');
+const std::string Japanese =
+    Cp932("[設定]\r\nFONT=ＭＳ ゴシック\r\nTITLE=ソフト表示\r\n\r\n[DESKTOP]\r\nLEFT=0\r\n");
+const ContentCase ContentCases[] = {
+    {"CR LF lines with Japanese text", Japanese + "LISTWIDTH=120\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n",
+     Japanese + "LISTWIDTH=430\r\nTOP=3\r\n\r\n[X]\r\nY=1\r\n", ""},
+    {"entry with text before and after the key", "[DESKTOP]\r\nOLDLISTWIDTH=5 px;x\r\n",
+     Repaired("430"), ""},
+    {"entry after another key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Repaired("430"), ""},
+    {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Repaired("430"), ""},
+    {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Repaired("430"), ""},
+    {"NUL bytes and LF alone inside lines", std::string("A=\0\n\0\r\n", 7) + Basic + "B=1\n2\r\n",
+     std::string("A=\0\n\0\r\n", 7) + Repaired("430") + "B=1\n2\r\n", ""},
+    {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Repaired("430"), ""},
+    {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\rTOP=1\r",
+     "[DESKTOP]\r\nLISTWIDTH=430\r\nTOP=1\r\n", ""},
+    {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n",
+     "[DESKTOP]\r\nLISTWIDTH=430\r\n\r\nLISTWIDTH=7\r\n", ""},
+    {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", std::nullopt,
+     EntryMissing},
+    {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", std::nullopt, HeaderMissing},
+    {"one trailing empty line", Basic + "\r\n", Repaired("430") + "\r\n", ""},
+    {"two trailing empty lines, the last by CR alone", Basic + "\r\n\r",
+     Repaired("430") + "\r\n\r\n", ""},
+    {"line of 100 KB before the header and after the entry",
+     LongLine + "\r\n" + Basic + LongLine + "\r\n",
+     LongLine + "\r\n" + Repaired("430") + LongLine + "\r\n", ""},
+    {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + LongLine + "\r\nTOP=1\r\n",
+     Repaired("430") + "TOP=1\r\n", ""},
+    {"Ctrl-Z as the last byte", Basic + "\x1A", Repaired("430"), ""},
+    {"Ctrl-Z right after the entry text at the end", "[DESKTOP]\r\nLISTWIDTH=2\x1A",
+     Repaired("430"), ""},
+    {"Ctrl-Z inside the entry line", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n",
+     Repaired("430") + "\x1A\r\nLISTWIDTH=3\r\n", ""},
+    {"Ctrl-Z before a second header", Basic + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A",
+     Repaired("430") + "\x1A[DESKTOP]\rLISTWIDTH=3\n\x1A", ""},
+    {"two Ctrl-Z at the end", Basic + "\x1A\x1A", Repaired("430") + "\x1A\x1A", ""},
+    {"Ctrl-Z before the header", "A=1\r\n\x1A" + Basic, std::nullopt, HeaderMissing},
+    {"empty file", "", std::nullopt, HeaderMissing},
+    {"exactly 1000 lines", FillerLines(998) + Basic, FillerLines(998) + Repaired("430"), ""},
+    {"exactly 1000 lines, the last without a line end, then Ctrl-Z",
+     FillerLines(998) + "[DESKTOP]\rLISTWIDTH=1\x1A", FillerLines(998) + Repaired("430"), ""},
+    {"1001 lines, the last one empty", FillerLines(998) + Basic + "\r\n",
+     FillerLines(998) + Repaired("430") + "\r\n", ""},
+    {"lines after the 1000th with every kind of line end",
+     FillerLines(998, "\r") + "[DESKTOP]\rLISTWIDTH=1\rT=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A",
+     FillerLines(998) + Repaired("430") + "T=1\rT=2\nT=3\r\r\n\r\nT\x1A=4\r\n\x1A", ""},
+    {"lines after the 1000th without any line end",
+     FillerLines(998) + Basic + std::string(5000, 'z'),
+     FillerLines(998) + Repaired("430") + std::string(5000, 'z'), ""},
+    {"header after line 1000", FillerLines(1000) + Basic, std::nullopt, HeaderMissing},
+    {"entry as line 1001", FillerLines(999) + Basic, std::nullopt, EntryMissing},
+    {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", std::nullopt, HeaderRepeated},
+    {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", std::nullopt,
+     EntryRepeated},
+};
+
+class RepairContent : public testing::TestWithParam<ContentCase> {};
+
+TEST_P(RepairContent, RewritesTheEntryLineAndCarriesEveryOtherByte) {
+  const ContentCase& row = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, row.settings);
+  RepairRun run = RunRepair(folder);
+  EXPECT_EQ(row.result ? 0 : 1, run.child.exitCode);
+  // The backup is made before the file is read, so a refused file is backed up too.
+  ExpectBackupOfTheSettings(run);
+  if (row.result) {
+    EXPECT_EQ(Success, run.child.out);
+    EXPECT_EQ("", run.child.err);
+    ExpectFile(run, SettingsName, *row.result);
+  } else {
+    EXPECT_EQ("", run.child.out);
+    EXPECT_EQ(row.refusal, run.child.err);
+    ExpectUntouched(run, SettingsName);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairContent, testing::ValuesIn(ContentCases), RowName<ContentCase>);
 
 struct ArgumentCase {
   std::vector<std::string> args;
@@ -260,69 +254,81 @@ struct ArgumentCase {
   std::string refusal;
 };
 
-TEST(RepairNativeTest, TakesTheWidthFromItsCommandLine) {
-  const std::string zeros(4092, '0');
-  const ArgumentCase cases[] = {
-      {{}, "430", ""},
-      {{"450"}, "450", ""},
-      {{""}, "430", ""},
-      {{"", ""}, "430", ""},
-      {{"+450"}, "450", ""},
-      {{"0450"}, "450", ""},
-      {{" 450"}, "450", ""},
-      {{"1"}, "1", ""},
-      {{"32767"}, "32767", ""},
-      {{"$1AE"}, "430", ""},
-      {{"0x1ae"}, "430", ""},
-      {{"X1AE"}, "430", ""},
-      {{zeros + "0450"}, "450", ""},  // 4096 bytes: still one argument
-      {{"45", "0"}, "", TooMany},
-      {{"450", "450"}, "", TooMany},
-      {{zeros + "00450"}, "", TooMany},  // 4097 bytes: split after the 4096th
-      {{"45 0"}, "", BadFormat},
-      {{"45\t0"}, "", BadFormat},
-      {{"\t450"}, "", BadFormat},
-      {{"450 "}, "", BadFormat},
-      {{"450px"}, "", BadFormat},
-      {{"4.5"}, "", BadFormat},
-      {{"--help", "450"}, "", TooMany},  // only alone is --help answered
-      {{"--Help"}, "", BadFormat},
-      {{"45\"0"}, "", BadFormat},  // as Wine gives it: 45\"0
-      {{"\x83\x5C"}, "", BadFormat},
-      {{"4\x80"}, "", BadFormat},
-      {{Cp932("４５０")}, "", BadFormat},
-      {{"$"}, "", BadFormat},
-      {{"-0x1"}, "", BadFormat},
-      {{"2147483648"}, "", BadFormat},
-      {{"$100000000"}, "", BadFormat},
-      {{"0"}, "", OutOfRange},
-      {{"-0"}, "", OutOfRange},
-      {{"-5"}, "", OutOfRange},
-      {{"32768"}, "", OutOfRange},
-      {{"2147483647"}, "", OutOfRange},
-      {{"$FFFFFFFF"}, "", OutOfRange},
-  };
-  for (const ArgumentCase& row : cases) {
-    SCOPED_TRACE(Escaped(testing::PrintToString(row.args).substr(0, 100)));
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    native::WriteBytes(folder / SettingsName, Basic);
-    RepairRun run = RunRepair(folder, row.args);
-    EXPECT_EQ(row.width.empty() ? 1 : 0, run.child.exitCode);
-    if (!row.width.empty()) {
-      EXPECT_EQ(Success, run.child.out);
-      EXPECT_EQ("", run.child.err);
-      ExpectFile(run, SettingsName, Repaired(row.width));
-      ExpectBackupOfTheSettings(run);
-    } else {
-      // A refused command line leaves the disk as it was: no attribute change, no backup.
-      EXPECT_EQ("", run.child.out);
-      EXPECT_EQ(row.refusal, run.child.err);
-      ExpectUntouched(run, SettingsName);
-      ExpectUntouched(run, BackupName);
-    }
+const std::string Zeros(4092, '0');
+const ArgumentCase ArgumentCases[] = {
+    {{}, "430", ""},
+    {{"450"}, "450", ""},
+    {{""}, "430", ""},
+    {{"", ""}, "430", ""},
+    {{"+450"}, "450", ""},
+    {{"0450"}, "450", ""},
+    {{" 450"}, "450", ""},
+    {{"1"}, "1", ""},
+    {{"32767"}, "32767", ""},
+    {{"$1AE"}, "430", ""},
+    {{"0x1ae"}, "430", ""},
+    {{"X1AE"}, "430", ""},
+    {{Zeros + "0450"}, "450", ""},  // 4096 bytes: still one argument
+    {{"45", "0"}, "", TooMany},
+    {{"450", "450"}, "", TooMany},
+    {{Zeros + "00450"}, "", TooMany},  // 4097 bytes: split after the 4096th
+    {{"45 0"}, "", BadFormat},
+    {{"45\t0"}, "", BadFormat},
+    {{"\t450"}, "", BadFormat},
+    {{"450 "}, "", BadFormat},
+    {{"450px"}, "", BadFormat},
+    {{"4.5"}, "", BadFormat},
+    {{"--help", "450"}, "", TooMany},  // only alone is --help answered
+    {{"--Help"}, "", BadFormat},
+    {{"45\"0"}, "", BadFormat},  // as Wine gives it: 45\"0
+    {{"\x83\x5C"}, "", BadFormat},
+    {{"4\x80"}, "", BadFormat},
+    {{Cp932("４５０")}, "", BadFormat},
+    {{"$"}, "", BadFormat},
+    {{"-0x1"}, "", BadFormat},
+    {{"2147483648"}, "", BadFormat},
+    {{"$100000000"}, "", BadFormat},
+    {{"0"}, "", OutOfRange},
+    {{"-0"}, "", OutOfRange},
+    {{"-5"}, "", OutOfRange},
+    {{"32768"}, "", OutOfRange},
+    {{"2147483647"}, "", OutOfRange},
+    {{"$FFFFFFFF"}, "", OutOfRange},
+};
+
+// An argument row is named by its words, each as NameOf gives it.
+std::string ArgumentRowName(const testing::TestParamInfo<ArgumentCase>& row) {
+  std::string name = "Words";
+  for (const std::string& word : row.param.args) {
+    name += "_" + support::NameOf(word);
+  }
+  return name;
+}
+
+class RepairArguments : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(RepairArguments, TakesTheWidthFromItsCommandLine) {
+  const ArgumentCase& row = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  RepairRun run = RunRepair(folder, row.args);
+  EXPECT_EQ(row.width.empty() ? 1 : 0, run.child.exitCode);
+  if (!row.width.empty()) {
+    EXPECT_EQ(Success, run.child.out);
+    EXPECT_EQ("", run.child.err);
+    ExpectFile(run, SettingsName, Repaired(row.width));
+    ExpectBackupOfTheSettings(run);
+  } else {
+    // A refused command line leaves the disk as it was: no attribute change, no backup.
+    EXPECT_EQ("", run.child.out);
+    EXPECT_EQ(row.refusal, run.child.err);
+    ExpectUntouched(run, SettingsName);
+    ExpectUntouched(run, BackupName);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairArguments, testing::ValuesIn(ArgumentCases), ArgumentRowName);
 
 TEST(RepairNativeTest, AnswersHelpAndVersionGivenAloneTouchingNoFile) {
   for (const char* option : {"--help", "--version"}) {
@@ -348,28 +354,37 @@ struct ModeCase {
   mode_t modeAfter;
 };
 
-TEST(RepairNativeTest, GivesAReadOnlySettingsFileItsOwnersWritePermissionBack) {
-  const ModeCase cases[] = {
-      {0444, 0644}, {0400, 0600}, {0440, 0640}, {0555, 0755},
-      {0644, 0644}, {0600, 0600}, {0664, 0664},
-  };
-  for (const ModeCase& row : cases) {
-    SCOPED_TRACE(testing::Message() << std::oct << row.mode);
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    native::WriteBytes(folder / SettingsName, Basic);
-    ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), row.mode));
-    RepairRun run = RunRepair(folder, {"450"});
-    EXPECT_EQ(0, run.child.exitCode);
-    EXPECT_EQ(Success, run.child.out);
-    EXPECT_EQ("", run.child.err);
-    ExpectFile(run, SettingsName, Repaired("450"));
-    EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(SettingsName).mode);
-    // The copy is taken after the change, so it has the permission bits the file has now.
-    ExpectFile(run, BackupName, Basic);
-    EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(BackupName).mode);
-  }
+const ModeCase ModeCases[] = {
+    {0444, 0644}, {0400, 0600}, {0440, 0640}, {0555, 0755},
+    {0644, 0644}, {0600, 0600}, {0664, 0664},
+};
+
+std::string ModeRowName(const testing::TestParamInfo<ModeCase>& row) {
+  char name[16];
+  std::snprintf(name, sizeof name, "Mode%04o", static_cast<unsigned>(row.param.mode));
+  return name;
 }
+
+class RepairModes : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(RepairModes, GivesAReadOnlySettingsFileItsOwnersWritePermissionBack) {
+  const ModeCase& row = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), row.mode));
+  RepairRun run = RunRepair(folder, {"450"});
+  EXPECT_EQ(0, run.child.exitCode);
+  EXPECT_EQ(Success, run.child.out);
+  EXPECT_EQ("", run.child.err);
+  ExpectFile(run, SettingsName, Repaired("450"));
+  EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(SettingsName).mode);
+  // The copy is taken after the change, so it has the permission bits the file has now.
+  ExpectFile(run, BackupName, Basic);
+  EXPECT_EQ(S_IFREG | row.modeAfter, run.after.at(BackupName).mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairModes, testing::ValuesIn(ModeCases), ModeRowName);
 
 TEST(RepairNativeTest, ReplacesAnOlderBackup) {
   ScratchFolder folder;
@@ -697,81 +712,84 @@ struct stat StatusOf(const std::string& path) {
   return status;
 }
 
-TEST(RepairNativeTest, KeepsTheLinksOwnerAndModeOfTheSettingsFile) {
+const KeptCase KeptCases[] = {
+    {"a plain file, replaced whole with its mode",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0640));
+     },
+     static_cast<uid_t>(-1),
+     [](const ScratchFolder& folder, const struct stat& before) {
+       struct stat after = StatusOf(folder / SettingsName);
+       EXPECT_NE(before.st_ino, after.st_ino);
+       EXPECT_EQ(0640u, after.st_mode & 07777);
+     }},
+    {"another user's file, rewritten by the superuser",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, chown((folder / SettingsName).c_str(), NobodyUser, NobodyUser));
+     },
+     static_cast<uid_t>(-1),
+     [](const ScratchFolder& folder, const struct stat&) {
+       struct stat after = StatusOf(folder / SettingsName);
+       EXPECT_EQ(NobodyUser, after.st_uid);
+       EXPECT_EQ(NobodyUser, after.st_gid);
+     }},
+    {"a second hard link, which shows the new text too",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, link((folder / SettingsName).c_str(), (folder / "Ostrel/Qtv.ini").c_str()));
+     },
+     static_cast<uid_t>(-1),
+     [](const ScratchFolder& folder, const struct stat& before) {
+       EXPECT_EQ(before.st_ino, StatusOf(folder / SettingsName).st_ino);
+       EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/Qtv.ini"));
+     }},
+    {"a symbolic link, which stays one while its target gets the new text",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, rename((folder / SettingsName).c_str(), (folder / "Ostrel/real.ini").c_str()));
+       ASSERT_EQ(0, symlink("Ostrel/real.ini", (folder / SettingsName).c_str()));
+     },
+     static_cast<uid_t>(-1),
+     [](const ScratchFolder& folder, const struct stat&) {
+       EXPECT_TRUE(S_ISLNK(StatusOf(folder / SettingsName).st_mode));
+       EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/real.ini"));
+     }},
+    {"the superuser's file that anybody may write, rewritten in place by another user",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0666));
+     },
+     NobodyUser,
+     [](const ScratchFolder& folder, const struct stat& before) {
+       struct stat after = StatusOf(folder / SettingsName);
+       EXPECT_EQ(before.st_ino, after.st_ino);
+       EXPECT_EQ(0u, after.st_uid);
+     }},
+};
+
+class RepairKept : public testing::TestWithParam<KeptCase> {};
+
+TEST_P(RepairKept, KeepsTheLinksOwnerAndModeOfTheSettingsFile) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "giving files to another user needs the superuser";
   }
-  const KeptCase cases[] = {
-      {"a plain file, replaced whole with its mode",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0640));
-       },
-       static_cast<uid_t>(-1),
-       [](const ScratchFolder& folder, const struct stat& before) {
-         struct stat after = StatusOf(folder / SettingsName);
-         EXPECT_NE(before.st_ino, after.st_ino);
-         EXPECT_EQ(0640u, after.st_mode & 07777);
-       }},
-      {"another user's file, rewritten by the superuser",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, chown((folder / SettingsName).c_str(), NobodyUser, NobodyUser));
-       },
-       static_cast<uid_t>(-1),
-       [](const ScratchFolder& folder, const struct stat&) {
-         struct stat after = StatusOf(folder / SettingsName);
-         EXPECT_EQ(NobodyUser, after.st_uid);
-         EXPECT_EQ(NobodyUser, after.st_gid);
-       }},
-      {"a second hard link, which shows the new text too",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, link((folder / SettingsName).c_str(), (folder / "Ostrel/Qtv.ini").c_str()));
-       },
-       static_cast<uid_t>(-1),
-       [](const ScratchFolder& folder, const struct stat& before) {
-         EXPECT_EQ(before.st_ino, StatusOf(folder / SettingsName).st_ino);
-         EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/Qtv.ini"));
-       }},
-      {"a symbolic link, which stays one while its target gets the new text",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, rename((folder / SettingsName).c_str(), (folder / "Ostrel/real.ini").c_str()));
-         ASSERT_EQ(0, symlink("Ostrel/real.ini", (folder / SettingsName).c_str()));
-       },
-       static_cast<uid_t>(-1),
-       [](const ScratchFolder& folder, const struct stat&) {
-         EXPECT_TRUE(S_ISLNK(StatusOf(folder / SettingsName).st_mode));
-         EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/real.ini"));
-       }},
-      {"the superuser's file that anybody may write, rewritten in place by another user",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0666));
-       },
-       NobodyUser,
-       [](const ScratchFolder& folder, const struct stat& before) {
-         struct stat after = StatusOf(folder / SettingsName);
-         EXPECT_EQ(before.st_ino, after.st_ino);
-         EXPECT_EQ(0u, after.st_uid);
-       }},
-  };
-  for (const KeptCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
-    native::WriteBytes(folder / SettingsName, Basic);
-    row.prepare(folder);
-    // Everybody may make files in the folder, as in a host folder shared by its users.
-    ASSERT_EQ(0, chmod(folder.Path().c_str(), 01777));
-    struct stat before = StatusOf(folder / SettingsName);
-    RunOptions options;
-    options.user = row.user;
-    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path(), options);
-    EXPECT_EQ(0, result.exitCode) << result.err;
-    EXPECT_EQ(Success, result.out);
-    EXPECT_EQ("", result.err);
-    EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / SettingsName));
-    EXPECT_EQ(Basic, native::ReadBytes(folder / BackupName));
-    row.check(folder, before);
-  }
+  const KeptCase& row = GetParam();
+  ScratchFolder folder;
+  ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
+  native::WriteBytes(folder / SettingsName, Basic);
+  row.prepare(folder);
+  // Everybody may make files in the folder, as in a host folder shared by its users.
+  ASSERT_EQ(0, chmod(folder.Path().c_str(), 01777));
+  struct stat before = StatusOf(folder / SettingsName);
+  RunOptions options;
+  options.user = row.user;
+  ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path(), options);
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ(Success, result.out);
+  EXPECT_EQ("", result.err);
+  EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / SettingsName));
+  EXPECT_EQ(Basic, native::ReadBytes(folder / BackupName));
+  row.check(folder, before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairKept, testing::ValuesIn(KeptCases), RowName<KeptCase>);
 
 // A settings file of 600 lines, as the host writes it, repaired to width.
 std::string LongSettings(const std::string& width) {
@@ -837,9 +855,9 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
 TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse) {
   // A repair of 4 MiB, stopped by a signal at a random moment of its run: Qtv.ini holds the old
   // text or the new one, whole; the backup, when there is one, is a whole copy of the old text.
-  const std::string longLine(4 * 1024 * 1024, 'w');
-  const std::string original = Basic + longLine + "\r\n";
-  const std::string repaired = Repaired("430") + longLine + "\r\n";
+  const std::string bigLine(4 * 1024 * 1024, 'w');
+  const std::string original = Basic + bigLine + "\r\n";
+  const std::string repaired = Repaired("430") + bigLine + "\r\n";
   std::chrono::microseconds whole{};
   {
     ScratchFolder folder;

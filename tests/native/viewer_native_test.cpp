@@ -11,40 +11,43 @@
 #include <vector>
 
 #include "native_support.h"
+#include "program_texts.h"
+#include "settings_text.h"
 
 namespace {
 
 using native::ChildResult;
 using native::Cp932;
 using native::ScratchFolder;
+using support::FillerLines;
 
 const std::string ViewerProgram = PANEPEEK_PROGRAM;
 
-const std::string NotFound =
-    "Panepeek\nQtv.ini が見つかりません。\nPanepeek.exe を 「Qtv.exe と同じフォルダ」 "
-    "にコピーしてから、再度 実行して下さい。\n";
-const std::string HostRunning = "Panepeek\nOstrel を終了させてから、再度 実行して下さい。\n";
-const std::string HeaderMissing =
-    "Panepeek\n\"[DESKTOP]\" が見つかりませんでした。\n処理を中止します。\n";
-const std::string HeaderRepeated =
-    "Panepeek\n\"[DESKTOP]\" が、複数見つかりました。\n処理を中止します。\n";
-const std::string EntryMissing =
-    "Panepeek\n\"LISTWIDTH=\" が見つかりませんでした。\n処理を中止します。\n";
-const std::string EntryRepeated =
-    "Panepeek\n\"LISTWIDTH=\" が、複数見つかりました。\n処理を中止します。\n";
+// The viewer's boxes as the terminal shows them.
+std::string Shown(const char* text) { return texts::OnTerminal(texts::ViewerCaption, text); }
+const std::string NotFound = Shown(texts::ViewerNotFound);
+const std::string HostRunning = Shown(texts::HostRunning);
+const std::string HeaderMissing = Shown(texts::HeaderMissing);
+const std::string HeaderRepeated = Shown(texts::HeaderRepeated);
+const std::string EntryMissing = Shown(texts::EntryMissing);
+const std::string EntryRepeated = Shown(texts::EntryRepeated);
 
 // The result box as the terminal shows it, for a pane-width value in UTF-8.
 std::string Result(const std::string& value) {
-  return "Panepeek\nスレッド・ペインの幅は " + value + " です。\n";
+  return texts::OnTerminal(texts::ViewerCaption, texts::Result(value));
 }
 
-// count lines "Kn=n" ended by CR LF, as filler before or around the interesting lines.
-std::string FillerLines(int count) {
-  std::string lines;
-  for (int i = 0; i < count; ++i) {
-    lines += "K" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
-  }
-  return lines;
+// The runtime-error report at the terminal: number and site laid out as the pattern layout has
+// it, then the file and the system's reason.
+std::regex Report(const std::string& layout, const std::string& reason) {
+  return std::regex(std::string(texts::ReportCaption) + "\n" + texts::ReportStart + layout +
+                    "\nQtv\\.ini: " + reason + "\n");
+}
+
+// Names each instance of a table-driven test after its row's description.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return support::TitleName(row.param.what);
 }
 
 const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
@@ -66,51 +69,56 @@ struct ContentCase {
   std::string err;
 };
 
-TEST(ViewerNativeTest, ShowsTheEntryValueOrOneRefusal) {
-  const std::string longLine(100 * 1024, 'w');
-  const ContentCase cases[] = {
-      {"entry 430", Basic, Result("430"), ""},
-      {"sections, Japanese text and a later entry",
-       Cp932("[SETTING]\r\nFONT=ＭＳ ゴシック\r\nTITLE=スレッド一覧\r\n\r\n[DESKTOP]\r\n"
-             "LEFT=0\r\nLISTWIDTH=512\r\nTOP=3\r\n\r\n[OTHER]\r\nLISTWIDTH=9\r\n"),
-       Result("512"), ""},
-      {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Result(""), ""},
-      {"text after the number", "[DESKTOP]\r\nLISTWIDTH= 430px abc\r\n", Result(" 430px abc"), ""},
-      {"another = before the key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Result("LISTWIDTH=5"), ""},
-      {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Result("幅ソ表"), ""},
-      {"byte that is no character", "[DESKTOP]\r\nLISTWIDTH=4\x80\r\n", Result("4\uFFFD"), ""},
-      {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Result("431"), ""},
-      {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\r", Result("640"), ""},
-      {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", "", EntryMissing},
-      {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n", Result("6"),
-       ""},
-      {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", "", HeaderMissing},
-      {"Ctrl-Z before the header", "A=1\r\n\x1A[DESKTOP]\r\nLISTWIDTH=1\r\n", "", HeaderMissing},
-      {"Ctrl-Z after the entry", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n", Result("2"),
-       ""},
-      {"NUL bytes in another line", std::string("X=\0\0\r\n", 6) + Basic, Result("430"), ""},
-      {"empty file", "", "", HeaderMissing},
-      {"header and entry as lines 999 and 1000", FillerLines(998) + Basic, Result("430"), ""},
-      {"header after line 1000", FillerLines(1000) + Basic, "", HeaderMissing},
-      {"entry as line 1001", FillerLines(999) + Basic, "", EntryMissing},
-      {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", "", HeaderRepeated},
-      {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", "", EntryRepeated},
-      {"entry missing", "[DESKTOP]\r\nWIDTH=4\r\n", "", EntryMissing},
-      {"header in other letter case", "[Desktop]\r\nLISTWIDTH=4\r\n", "", HeaderMissing},
-      {"header with a trailing blank", "[DESKTOP] \r\nLISTWIDTH=4\r\n", "", HeaderMissing},
-      {"line of 100 KB before the header", longLine + "\r\n" + Basic, Result("430"), ""},
-      {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + longLine + "\r\n", Result(longLine), ""},
-  };
-  for (const ContentCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    native::WriteBytes(folder / "Qtv.ini", row.settings);
-    ChildResult result = RunViewer(folder);
-    EXPECT_EQ(row.out.empty() ? 1 : 0, result.exitCode);
-    EXPECT_EQ(row.out, result.out);
-    EXPECT_EQ(row.err, result.err);
-  }
+const std::string LongLine(100 * 1024, 'w');
+
+const ContentCase ContentCases[] = {
+    {"entry 430", Basic, Result("430"), ""},
+    {"sections, Japanese text and a later entry",
+     Cp932("[SETTING]\r\nFONT=ＭＳ ゴシック\r\nTITLE=スレッド一覧\r\n\r\n[DESKTOP]\r\n"
+           "LEFT=0\r\nLISTWIDTH=512\r\nTOP=3\r\n\r\n[OTHER]\r\nLISTWIDTH=9\r\n"),
+     Result("512"), ""},
+    {"empty value", "[DESKTOP]\r\nLISTWIDTH=\r\n", Result(""), ""},
+    {"text after the number", "[DESKTOP]\r\nLISTWIDTH= 430px abc\r\n", Result(" 430px abc"), ""},
+    {"another = before the key", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", Result("LISTWIDTH=5"), ""},
+    {"Japanese value", Cp932("[DESKTOP]\r\nLISTWIDTH=幅ソ表\r\n"), Result("幅ソ表"), ""},
+    {"byte that is no character", "[DESKTOP]\r\nLISTWIDTH=4\x80\r\n", Result("4\uFFFD"), ""},
+    {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Result("431"), ""},
+    {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\r", Result("640"), ""},
+    {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", "", EntryMissing},
+    {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n", Result("6"),
+     ""},
+    {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", "", HeaderMissing},
+    {"Ctrl-Z before the header", "A=1\r\n\x1A[DESKTOP]\r\nLISTWIDTH=1\r\n", "", HeaderMissing},
+    {"Ctrl-Z after the entry", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n", Result("2"),
+     ""},
+    {"NUL bytes in another line", std::string("X=\0\0\r\n", 6) + Basic, Result("430"), ""},
+    {"empty file", "", "", HeaderMissing},
+    {"header and entry as lines 999 and 1000", FillerLines(998) + Basic, Result("430"), ""},
+    {"header after line 1000", FillerLines(1000) + Basic, "", HeaderMissing},
+    {"entry as line 1001", FillerLines(999) + Basic, "", EntryMissing},
+    {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", "", HeaderRepeated},
+    {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", "", EntryRepeated},
+    {"entry missing", "[DESKTOP]\r\nWIDTH=4\r\n", "", EntryMissing},
+    {"header in other letter case", "[Desktop]\r\nLISTWIDTH=4\r\n", "", HeaderMissing},
+    {"header with a trailing blank", "[DESKTOP] \r\nLISTWIDTH=4\r\n", "", HeaderMissing},
+    {"line of 100 KB before the header", LongLine + "\r\n" + Basic, Result("430"), ""},
+    {"value of 100 KB", "[DESKTOP]\r\nLISTWIDTH=" + LongLine + "\r\n", Result(LongLine), ""},
+};
+
+class ViewerContent : public testing::TestWithParam<ContentCase> {};
+
+TEST_P(ViewerContent, ShowsTheEntryValueOrOneRefusal) {
+  const ContentCase& row = GetParam();
+  ScratchFolder folder;
+  native::WriteBytes(folder / "Qtv.ini", row.settings);
+  ChildResult result = RunViewer(folder);
+  EXPECT_EQ(row.out.empty() ? 1 : 0, result.exitCode);
+  EXPECT_EQ(row.out, result.out);
+  EXPECT_EQ(row.err, result.err);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerContent, testing::ValuesIn(ContentCases),
+                         RowName<ContentCase>);
 
 TEST(ViewerNativeTest, AnswersHelpAndVersionGivenAlone) {
   ScratchFolder folder;
@@ -123,20 +131,31 @@ TEST(ViewerNativeTest, AnswersHelpAndVersionGivenAlone) {
   EXPECT_EQ(0u, help.out.rfind("Usage: panepeek\n", 0)) << help.out;
 }
 
-TEST(ViewerNativeTest, IgnoresItsCommandLine) {
-  const std::vector<std::string> cases[] = {
-      {}, {"450"}, {"abc", ""}, {"-1", "99999", "/?"}, {"a b"}, {"\x83\x5C"}, {"--help", "x"},
-  };
-  for (const std::vector<std::string>& args : cases) {
-    SCOPED_TRACE(testing::PrintToString(args));
-    ScratchFolder folder;
-    native::WriteBytes(folder / "Qtv.ini", Basic);
-    ChildResult result = RunViewer(folder, args);
-    EXPECT_EQ(0, result.exitCode);
-    EXPECT_EQ(Result("430"), result.out);
-    EXPECT_EQ("", result.err);
-  }
+struct CommandLineCase {
+  const char* what;
+  std::vector<std::string> args;
+};
+
+class ViewerCommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(ViewerCommandLine, IsIgnored) {
+  ScratchFolder folder;
+  native::WriteBytes(folder / "Qtv.ini", Basic);
+  ChildResult result = RunViewer(folder, GetParam().args);
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ(Result("430"), result.out);
+  EXPECT_EQ("", result.err);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ViewerCommandLine,
+    testing::Values(CommandLineCase{"none", {}}, CommandLineCase{"a width", {"450"}},
+                    CommandLineCase{"a word and an empty one", {"abc", ""}},
+                    CommandLineCase{"three", {"-1", "99999", "/?"}},
+                    CommandLineCase{"one with a blank", {"a b"}},
+                    CommandLineCase{"code page 932", {"\x83\x5C"}},
+                    CommandLineCase{"help and another", {"--help", "x"}}),
+    RowName<CommandLineCase>);
 
 struct PresenceCase {
   const char* what;
@@ -146,76 +165,90 @@ struct PresenceCase {
 
 void WriteBasic(const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini", Basic); }
 
-TEST(ViewerNativeTest, SettingsFileIsThereWhateverItsTimeOrLetterCase) {
-  const PresenceCase cases[] = {
-      {"no file", [](const ScratchFolder&) {}, false},
-      {"a directory of that name",
-       [](const ScratchFolder& folder) { ASSERT_EQ(0, mkdir((folder / "Qtv.ini").c_str(), 0755)); },
-       false},
-      {"a link to nothing",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, symlink("missing.ini", (folder / "Qtv.ini").c_str()));
-       },
-       false},
-      {"written in 1979",
-       [](const ScratchFolder& folder) {
-         WriteBasic(folder);
-         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1979, 6, 1));
-       },
-       true},
-      {"written in 2108",
-       [](const ScratchFolder& folder) {
-         WriteBasic(folder);
-         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2108, 6, 1));
-       },
-       true},
-      {"written in 1980",
-       [](const ScratchFolder& folder) {
-         WriteBasic(folder);
-         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1980, 6, 1));
-       },
-       true},
-      {"written in 2107",
-       [](const ScratchFolder& folder) {
-         WriteBasic(folder);
-         native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2107, 6, 1));
-       },
-       true},
-      {"read-only",
-       [](const ScratchFolder& folder) {
-         WriteBasic(folder);
-         ASSERT_EQ(0, chmod((folder / "Qtv.ini").c_str(), 0444));
-       },
-       true},
-      {"named in upper case",
-       [](const ScratchFolder& folder) { native::WriteBytes(folder / "QTV.INI", Basic); }, true},
-      {"named like it only in part",
-       [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); },
-       false},
-  };
-  for (const PresenceCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    row.prepare(folder);
-    ChildResult result = RunViewer(folder);
-    EXPECT_EQ(row.present ? 0 : 1, result.exitCode);
-    EXPECT_EQ(row.present ? Result("430") : "", result.out);
-    EXPECT_EQ(row.present ? "" : NotFound, result.err);
-  }
+const PresenceCase PresenceCases[] = {
+    {"no file", [](const ScratchFolder&) {}, false},
+    {"a directory of that name",
+     [](const ScratchFolder& folder) { ASSERT_EQ(0, mkdir((folder / "Qtv.ini").c_str(), 0755)); },
+     false},
+    {"a link to nothing",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, symlink("missing.ini", (folder / "Qtv.ini").c_str()));
+     },
+     false},
+    {"written in 1979",
+     [](const ScratchFolder& folder) {
+       WriteBasic(folder);
+       native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1979, 6, 1));
+     },
+     true},
+    {"written in 2108",
+     [](const ScratchFolder& folder) {
+       WriteBasic(folder);
+       native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2108, 6, 1));
+     },
+     true},
+    {"written in 1980",
+     [](const ScratchFolder& folder) {
+       WriteBasic(folder);
+       native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(1980, 6, 1));
+     },
+     true},
+    {"written in 2107",
+     [](const ScratchFolder& folder) {
+       WriteBasic(folder);
+       native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2107, 6, 1));
+     },
+     true},
+    {"read-only",
+     [](const ScratchFolder& folder) {
+       WriteBasic(folder);
+       ASSERT_EQ(0, chmod((folder / "Qtv.ini").c_str(), 0444));
+     },
+     true},
+    {"named in upper case",
+     [](const ScratchFolder& folder) { native::WriteBytes(folder / "QTV.INI", Basic); }, true},
+    {"named like it only in part",
+     [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); },
+     false},
+};
+
+class ViewerPresence : public testing::TestWithParam<PresenceCase> {};
+
+TEST_P(ViewerPresence, SettingsFileIsThereWhateverItsTimeOrLetterCase) {
+  const PresenceCase& row = GetParam();
+  ScratchFolder folder;
+  row.prepare(folder);
+  ChildResult result = RunViewer(folder);
+  EXPECT_EQ(row.present ? 0 : 1, result.exitCode);
+  EXPECT_EQ(row.present ? Result("430") : "", result.out);
+  EXPECT_EQ(row.present ? "" : NotFound, result.err);
 }
 
-TEST(ViewerNativeTest, RefusesWhileTheHostRuns) {
-  for (const char* host : {"Qtv.exe", "C:\\Ostrel\\QTV.EXE"}) {
-    SCOPED_TRACE(host);
-    ScratchFolder folder;
-    WriteBasic(folder);
-    native::StandInProcess running(host);
-    ChildResult result = RunViewer(folder);
-    EXPECT_EQ(1, result.exitCode);
-    EXPECT_EQ("", result.out);
-    EXPECT_EQ(HostRunning, result.err);
-  }
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerPresence, testing::ValuesIn(PresenceCases),
+                         RowName<PresenceCase>);
+
+struct HostCase {
+  const char* what;
+  const char* host;  // the host's first command-line word
+};
+
+class ViewerHost : public testing::TestWithParam<HostCase> {};
+
+TEST_P(ViewerHost, RefusesWhileTheHostRuns) {
+  ScratchFolder folder;
+  WriteBasic(folder);
+  native::StandInProcess running(GetParam().host);
+  ChildResult result = RunViewer(folder);
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_EQ("", result.out);
+  EXPECT_EQ(HostRunning, result.err);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerHost,
+                         testing::Values(HostCase{"bare name", "Qtv.exe"},
+                                         HostCase{"Windows path in capitals",
+                                                  "C:\\Ostrel\\QTV.EXE"}),
+                         RowName<HostCase>);
 
 TEST(ViewerNativeTest, MissingFileWinsOverTheRunningHost) {
   ScratchFolder folder;
@@ -230,7 +263,7 @@ TEST(ViewerNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
   // Through this link the viewer reads its own memory from address 0, which fails with EIO.
   ScratchFolder folder;
   ASSERT_EQ(0, symlink("/proc/self/mem", (folder / "Qtv.ini").c_str()));
-  const std::regex report("Error\nRuntime error 1117 at ([0-9A-F]{8})\nQtv\\.ini: Input/output error\n");
+  const std::regex report = Report("1117 at ([0-9A-F]{8})", "Input/output error");
   std::string sites[2];
   for (std::string& site : sites) {
     ChildResult result = RunViewer(folder);
@@ -244,30 +277,34 @@ TEST(ViewerNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
   EXPECT_EQ(sites[0], sites[1]);
 }
 
-TEST(ViewerNativeTest, SettingsFileThatIsNoPlainFileIsRefusedNotReadForever) {
-  // A device has no end: reading one as a single endless line would exhaust memory first. A
-  // named pipe without a writer would keep the program waiting at the open.
-  const struct {
-    const char* what;
-    std::function<int(const std::string&)> make;
-  } cases[] = {
-      {"link to /dev/zero",
-       [](const std::string& path) { return symlink("/dev/zero", path.c_str()); }},
-      {"link to /dev/null",
-       [](const std::string& path) { return symlink("/dev/null", path.c_str()); }},
-      {"named pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0644); }},
-  };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    ASSERT_EQ(0, row.make(folder / "Qtv.ini"));
-    ChildResult result = RunViewer(folder);
-    EXPECT_EQ(5, result.exitCode);
-    EXPECT_EQ("", result.out);
-    EXPECT_TRUE(
-        std::regex_match(result.err, std::regex("Error\nRuntime error   5 at [0-9A-F]{8}\nQtv\\.ini: not a plain file\n")))
-        << result.err;
-  }
+// A device has no end: reading one as a single endless line would exhaust memory first. A named
+// pipe without a writer would keep the program waiting at the open.
+struct NoPlainFileCase {
+  const char* what;
+  std::function<int(const std::string&)> make;
+};
+
+class ViewerNoPlainFile : public testing::TestWithParam<NoPlainFileCase> {};
+
+TEST_P(ViewerNoPlainFile, IsRefusedNotReadForever) {
+  ScratchFolder folder;
+  ASSERT_EQ(0, GetParam().make(folder / "Qtv.ini"));
+  ChildResult result = RunViewer(folder);
+  EXPECT_EQ(5, result.exitCode);
+  EXPECT_EQ("", result.out);
+  EXPECT_TRUE(std::regex_match(result.err, Report("  5 at [0-9A-F]{8}", "not a plain file")))
+      << result.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ViewerNoPlainFile,
+    testing::Values(
+        NoPlainFileCase{"link to /dev/zero",
+                        [](const std::string& path) { return symlink("/dev/zero", path.c_str()); }},
+        NoPlainFileCase{"link to /dev/null",
+                        [](const std::string& path) { return symlink("/dev/null", path.c_str()); }},
+        NoPlainFileCase{"named pipe",
+                        [](const std::string& path) { return mkfifo(path.c_str(), 0644); }}),
+    RowName<NoPlainFileCase>);
 
 }  // namespace

@@ -78,6 +78,22 @@ std::string NameOf(const std::string& bytes) {
   return name;
 }
 
+std::string TitleName(const std::string& description) {
+  std::string name;
+  bool wordStart = true;
+  for (char c : description) {
+    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit) {
+      wordStart = true;
+      continue;
+    }
+    name += wordStart && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    wordStart = false;
+  }
+  return name.empty() ? "Unnamed" : name;
+}
+
 std::string Cp932(const std::string& utf8) { return Convert(utf8, "UTF-8", "CP932"); }
 
 std::string Utf8FromCp932(const std::string& cp932) { return Convert(cp932, "CP932", "UTF-8"); }

@@ -15,6 +15,11 @@ std::string Escaped(const std::string& bytes);
 // a long text is cut, and its length is added, so that the names of long rows stay apart.
 std::string NameOf(const std::string& bytes);
 
+// A test parameter name made of a row's description: its words run together, each begun with a
+// capital letter, every character but ASCII letters and digits left out ("entry as line 1001"
+// gives EntryAsLine1001).
+std::string TitleName(const std::string& description);
+
 // UTF-8 text as the code page 932 bytes that the settings file and the Windows programs hold,
 // and back. Text that does not convert fails the test that asked and gives what did convert.
 std::string Cp932(const std::string& utf8);

@@ -7,30 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "program_texts.h"
+#include "settings_text.h"
 #include "wine_test.h"
 
 namespace winetest {
 namespace {
 
-const std::string Caption = "Mirvel スレ幅修復ツール";
-const std::string SuccessCaption = "スレ幅 修復";
-const std::string SuccessText = "成功しました。";
-const std::string TooManyText = "引数の数が多すぎます。";
-const std::string FormatText =
-    "引数の形式が正しくありません。\r\n「～\\Panefix.exe 半角の数字」　と指定してください。\r\n\r\n"
-    "例）　C:\\test\\Panefix.exe 450";
-const std::string RangeText = "引数の数値が範囲外です。";
-const std::string NotFoundText =
-    "Qtv.ini が見つかりません。\r\nPanefix.exe を 「Qtv.exe と同じフォルダ」 "
-    "にコピーしてから、再度 実行してください。";
-const std::string HeaderMissingText =
-    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
-const std::string HeaderRepeatedText =
-    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
-const std::string EntryMissingText =
-    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
-const std::string EntryRepeatedText =
-    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+const std::string Caption = texts::RepairCaption;
+const std::string SuccessCaption = texts::SuccessCaption;
+const std::string SuccessText = texts::Success;
+const std::string TooManyText = texts::TooManyArguments;
+const std::string FormatText = texts::BadFormat;
+const std::string RangeText = texts::OutOfRange;
+const std::string NotFoundText = texts::RepairNotFound;
+const std::string HeaderMissingText = texts::HeaderMissing;
+const std::string HeaderRepeatedText = texts::HeaderRepeated;
+const std::string EntryMissingText = texts::EntryMissing;
+const std::string EntryRepeatedText = texts::EntryRepeated;
 
 const std::string Settings = "Qtv.ini";
 const std::string Backup = "Qtv.ini_widthBack";
@@ -49,10 +43,7 @@ ExpectedBox ErrorBox(const std::string& text) { return {Caption, text, "stop", "
 
 // The question after a failed backup copy; verb is 作成 (no backup yet) or 更新 (one exists).
 ExpectedBox BackupQuestion(const std::string& verb) {
-  return {
-      Caption,
-      "バックファイル Qtv.ini_widthBack を" + verb + "できませんでした。\r\n処理を継続しますか？",
-      "exclamation", "yes,no", "no"};
+  return {Caption, texts::BackupQuestion(verb), "exclamation", "yes,no", "no"};
 }
 
 // The settings file as the run leaves it: the entry line set to width, the rest as given.
@@ -137,13 +128,8 @@ TEST_P(RepairResultTest, RewritesTheEntryLineAndKeepsTheOldFile) {
   EXPECT_EQ(folder_.Read(Backup), original) << "the backup holds the file as it was";
 }
 
-std::string ManyLines(int count) {
-  std::string lines;
-  for (int i = 0; i < count; ++i) {
-    lines += "K" + std::to_string(i) + "=値\r\n";
-  }
-  return lines;
-}
+// count lines of filler with a Japanese value, which the settings file holds as code page 932.
+std::string ManyLines(int count) { return support::FillerLines(count, "\r\n", "値"); }
 
 const std::string LongLine = "COLUMNS=" + std::string(300, '9');
 
@@ -514,7 +500,7 @@ TEST_P(RepairOtherOwnerTest, StopsWhereTheUserMayNotGoAndKeepsTheFile) {
 }
 
 constexpr uint32_t AccessDenied = 5;
-const std::string AttributeText = "Qtv.ini のファイル属性を変更できませんでした。";
+const std::string AttributeText = texts::AttributeRefused;
 
 INSTANTIATE_TEST_SUITE_P(
     Permissions, RepairOtherOwnerTest,

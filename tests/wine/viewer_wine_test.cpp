@@ -6,29 +6,24 @@
 #include <string>
 #include <vector>
 
+#include "program_texts.h"
 #include "wine_test.h"
 
 namespace winetest {
 namespace {
 
-const std::string Caption = "Panepeek";
-const std::string NotFoundText =
-    "Qtv.ini が見つかりません。\r\nPanepeek.exe を 「Qtv.exe と同じフォルダ」 "
-    "にコピーしてから、再度 実行して下さい。";
-const std::string HostRunningText = "Ostrel を終了させてから、再度 実行して下さい。";
-const std::string HeaderMissingText =
-    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
-const std::string HeaderRepeatedText =
-    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
-const std::string EntryMissingText =
-    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
-const std::string EntryRepeatedText =
-    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+const std::string Caption = texts::ViewerCaption;
+const std::string NotFoundText = texts::ViewerNotFound;
+const std::string HostRunningText = texts::HostRunning;
+const std::string HeaderMissingText = texts::HeaderMissing;
+const std::string HeaderRepeatedText = texts::HeaderRepeated;
+const std::string EntryMissingText = texts::EntryMissing;
+const std::string EntryRepeatedText = texts::EntryRepeated;
 
 const std::string PlainSettings = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
 
 ExpectedBox ResultBox(const std::string& value) {
-  return {Caption, "スレッド・ペインの幅は " + value + " です。", "none", "ok", "ok"};
+  return {Caption, texts::Result(value), "none", "ok", "ok"};
 }
 
 ExpectedBox ErrorBox(const std::string& text) { return {Caption, text, "stop", "ok", "ok"}; }

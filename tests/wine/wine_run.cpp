@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,26 +21,6 @@ constexpr int BoxReaderTimeoutMs = 20000;  // box_reader's wait for each box and
 constexpr int RunTimeoutMs = 120000;       // the whole run, should box_reader itself hang
 constexpr int HelperReadyTimeoutMs = 30000;
 constexpr int HelperStopTimeoutMs = 10000;
-
-std::string Convert(const std::string& text, const char* from, const char* to) {
-  iconv_t converter = iconv_open(to, from);
-  if (converter == reinterpret_cast<iconv_t>(-1)) {
-    throw std::runtime_error(std::string("no conversion from ") + from + " to " + to);
-  }
-  std::string in = text;
-  std::string out(text.size() * 4 + 16, '\0');
-  char* inPtr = in.empty() ? nullptr : &in[0];
-  size_t inLeft = in.size();
-  char* outPtr = &out[0];
-  size_t outLeft = out.size();
-  size_t result = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft);
-  iconv_close(converter);
-  if (result == static_cast<size_t>(-1)) {
-    throw std::runtime_error("text not convertible from " + std::string(from) + " to " + to);
-  }
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 std::string HexOf(const std::string& bytes) {
   static const char Digits[] = "0123456789ABCDEF";
@@ -120,10 +99,6 @@ std::string ReadWholeFile(const std::string& path) {
   }
   return bytes;
 }
-
-std::string Cp932(const std::string& utf8) { return Convert(utf8, "UTF-8", "CP932"); }
-
-std::string Utf8FromCp932(const std::string& cp932) { return Convert(cp932, "CP932", "UTF-8"); }
 
 ProgramRun ParseBoxReport(const std::string& report) {
   ProgramRun run;

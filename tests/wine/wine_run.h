@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "byte_text.h"
 #include "wine_session.h"
 
 namespace winetest {
@@ -27,8 +28,8 @@ constexpr const char* RepairProgram = "repair/Panefix.exe";
 std::string ReadWholeFile(const std::string& path);
 
 // UTF-8 text as code page 932 bytes, and back.
-std::string Cp932(const std::string& utf8);
-std::string Utf8FromCp932(const std::string& cp932);
+using support::Cp932;
+using support::Utf8FromCp932;
 
 // One message box as the user saw it.
 struct SeenBox {

@@ -1,5 +1,7 @@
 #include "wine_test.h"
 
+#include "program_texts.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -56,12 +58,12 @@ uint32_t ImageSize(const std::string& programPath) {
 
 uint32_t ExpectRuntimeErrorReport(const SeenBox& box, uint32_t number,
                                   const std::string& programPath) {
-  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.caption, texts::ReportCaption);
   EXPECT_EQ(box.icon, "none");
   EXPECT_EQ(box.buttons, "ok");
   EXPECT_EQ(box.text.size(), 29u) << box.text;
   char start[32];
-  std::snprintf(start, sizeof start, "Runtime error %3u at ", static_cast<unsigned>(number));
+  std::snprintf(start, sizeof start, "%s%3u at ", texts::ReportStart, static_cast<unsigned>(number));
   std::smatch match;
   if (!std::regex_match(box.text, match, std::regex(std::string(start) + "([0-9A-F]{8})"))) {
     ADD_FAILURE() << "expected \"" << start << "XXXXXXXX\", got \"" << box.text << "\"";
