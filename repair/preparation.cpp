@@ -4,7 +4,7 @@
 
 #include "common_helpers.h"
 #include "platform.h"
-#include "repair_caption.h"
+#include "repair_run.h"
 #include "settings_names.h"
 
 namespace {

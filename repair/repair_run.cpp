@@ -6,7 +6,6 @@
 #include "common_helpers.h"
 #include "platform.h"
 #include "preparation.h"
-#include "repair_caption.h"
 #include "settings_lines.h"
 #include "settings_names.h"
 #include "width_locator.h"

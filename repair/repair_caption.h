@@ -1,4 +1,0 @@
-// The repair tool's caption, on its error boxes and its backup question.
-#pragma once
-
-extern const char RepairCaption[];
