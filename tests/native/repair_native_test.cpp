@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -624,6 +625,64 @@ TEST(RepairNativeTest, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAsTheyW
       ExpectUntouched(run, BackupName);
     }
     ExpectUntouched(run, SettingsName);
+  }
+}
+
+// A small file system of its own, mounted on a folder until scope end, when the system allows it
+// (as root): a disk that fills up.
+class ScopedSmallDisk {
+ public:
+  ScopedSmallDisk(const std::string& path, size_t bytes) : path_(path) {
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    mounted_ = mkdir(path.c_str(), 0755) == 0 &&
+               mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~ScopedSmallDisk() {
+    if (mounted_) {
+      umount(path_.c_str());
+    }
+  }
+  ScopedSmallDisk(const ScopedSmallDisk&) = delete;
+  ScopedSmallDisk& operator=(const ScopedSmallDisk&) = delete;
+
+  bool IsMounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+TEST(RepairNativeTest, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
+  // About 24 KB of settings on a disk of 64 KiB, where the backup still fits beside Qtv.ini but
+  // the new text does not, and on one of 40 KiB, where not even the backup fits and the user
+  // goes on without it.
+  const std::string settings = Basic + FillerLines(2400);
+  for (size_t disk : {size_t{64} * 1024, size_t{40} * 1024}) {
+    SCOPED_TRACE(disk);
+    bool copyFits = disk == 64 * 1024;
+    ScratchFolder folder;
+    ScopedSmallDisk small(folder / "disk", disk);
+    if (!small.IsMounted()) {
+      GTEST_SKIP() << "mounting a file system needs the superuser";
+    }
+    std::string place = folder / "disk";
+    native::WriteBytes(place + "/" + SettingsName, settings);
+    RunOptions options;
+    options.input = "y\n";
+    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, place, options);
+    EXPECT_EQ(112, result.exitCode);
+    EXPECT_EQ("", result.out);
+    std::string question = copyFits ? "" : Question(CreateVerb);
+    ASSERT_EQ(question, result.err.substr(0, question.size()));
+    EXPECT_TRUE(std::regex_match(result.err.substr(question.size()),
+                                 Report(112, "No space left on device")))
+        << result.err;
+    FolderMap after = native::FolderState(place);
+    EXPECT_EQ(settings, after[SettingsName].content) << "Qtv.ini changed";
+    if (copyFits) {
+      EXPECT_EQ(settings, after[BackupName].content) << "the backup is not whole";
+    }
+    EXPECT_EQ(copyFits ? 2u : 1u, after.size()) << "a file stayed behind";
   }
 }
 
