@@ -30,26 +30,3 @@ endif()
 if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
-
-# The native programs carry their whole runtime inside as well, as position-independent static
-# executables: loading shared libraries at every start takes longer than repairing a whole
-# settings file. The sanitizer and fuzzing runtimes need shared linking, so those builds keep it.
-#
-# The Windows programs are linked stripped, so that the files the Wine tests run are the files the
-# release package ships: the static runtime would otherwise bring two thirds of each file in
-# symbols and debug information. A map file beside each program keeps the addresses of its
-# functions, to find the place a "Runtime error ... at" report names.
-#
-# The Windows linker writes no time of its own into a program (the PE header's TimeDateStamp is
-# 0, and its checksum with it): two builds of one commit give the same bytes, whenever and
-# wherever they are made.
-function(link_program_runtime target)
-  if(NOT WIN32 AND NOT PANEFIX_SANITIZE AND NOT PANEFIX_FUZZ
-     AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_link_options(${target} PRIVATE -static-pie)
-  endif()
-  if(MINGW)
-    target_link_options(${target} PRIVATE -s "-Wl,-Map=$<TARGET_FILE:${target}>.map"
-                        -Wl,--no-insert-timestamp)
-  endif()
-endfunction()
