@@ -30,19 +30,32 @@ bool ScanGoesOnAfter(int32_t j) {
   return !SettingsLines[static_cast<size_t>(j)].empty() && j < LineCount - 1;
 }
 
+// Counts the lines from first on that match, and sets *firstMatch to the first of them (-1 when
+// none does). The scan of a section ends where ScanGoesOnAfter says; any other scan runs to the
+// last stored line.
+int32_t CountMatchingLines(int32_t first, bool (*matches)(const std::string&), bool sectionScan,
+                           int32_t* firstMatch) {
+  int32_t count = 0;
+  *firstMatch = -1;
+  for (int32_t i = first; i < LineCount; ++i) {
+    if (matches(SettingsLines[static_cast<size_t>(i)])) {
+      ++count;
+      if (*firstMatch < 0) {
+        *firstMatch = i;
+      }
+    }
+    if (sectionScan && !ScanGoesOnAfter(i)) {
+      break;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 bool LocateWidthLine() {
-  int32_t headerCount = 0;
   int32_t header = -1;
-  for (int32_t i = 0; i < LineCount; ++i) {
-    if (IsHeaderLine(SettingsLines[static_cast<size_t>(i)])) {
-      ++headerCount;
-      if (header < 0) {
-        header = i;
-      }
-    }
-  }
+  int32_t headerCount = CountMatchingLines(0, IsHeaderLine, false, &header);
   if (headerCount == 0) {
     ShowErrorBox(HeaderMissingMessage);
     return false;
@@ -53,20 +66,9 @@ bool LocateWidthLine() {
   }
 
   WidthLineIndex = -1;
-  int32_t entryCount = 0;
   int32_t entry = -1;
   // A following section header does not end the scan: only an empty line or the end does.
-  for (int32_t j = header + 1; j < LineCount; ++j) {
-    if (HoldsKey(SettingsLines[static_cast<size_t>(j)])) {
-      ++entryCount;
-      if (entry < 0) {
-        entry = j;
-      }
-    }
-    if (!ScanGoesOnAfter(j)) {
-      break;
-    }
-  }
+  int32_t entryCount = CountMatchingLines(header + 1, HoldsKey, true, &entry);
   if (entryCount == 0) {
     ShowErrorBox(EntryMissingMessage);
     return false;
