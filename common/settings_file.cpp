@@ -77,38 +77,43 @@ uint32_t FlushWriteBuffer() {
   return 0;
 }
 
-}  // namespace
-
-uint32_t OpenSettingsForReading(const char* name) {
+// The open under both Open... functions: closes the object if it is open, forgets everything
+// buffered, and opens name with access and disposition, others allowed to read it meanwhile and
+// nobody to write. Returns 0 with the object open in mode, or the platform's error code with the
+// object closed.
+uint32_t OpenSettings(const char* name, uint32_t access, uint32_t disposition, FileMode mode) {
   CloseIfOpen();
   ResetSettingsFile();
   SettingsFile.name = name;
-  FileHandle handle = OsCreateFile(name, GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE,
-                                   OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+  FileHandle handle =
+      OsCreateFile(name, access, FILE_SHARE_READ_MODE, disposition, FILE_ATTRIBUTE_NORMAL_VALUE);
   if (handle == InvalidFileHandle) {
     return OsGetLastError();
   }
   SettingsFile.handle = handle;
-  SettingsFile.mode = FileMode::Reading;
+  SettingsFile.mode = mode;
   return 0;
 }
 
+}  // namespace
+
+uint32_t OpenSettingsForReading(const char* name) {
+  return OpenSettings(name, GENERIC_READ_ACCESS, OPEN_EXISTING_DISPOSITION, FileMode::Reading);
+}
+
+// A file of unknown type is closed again at once: the object is left closed.
 uint32_t OpenSettingsForWriting(const char* name) {
-  CloseIfOpen();
-  ResetSettingsFile();
-  SettingsFile.name = name;
-  FileHandle handle = OsCreateFile(name, GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
-                                   CREATE_ALWAYS_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
-  if (handle == InvalidFileHandle) {
-    return OsGetLastError();
+  uint32_t error =
+      OpenSettings(name, GENERIC_WRITE_ACCESS, CREATE_ALWAYS_DISPOSITION, FileMode::Writing);
+  if (error != 0) {
+    return error;
   }
-  uint32_t type = OsGetFileType(handle);
+  uint32_t type = OsGetFileType(SettingsFile.handle);
   if (type == FILE_TYPE_UNKNOWN_VALUE) {
-    OsCloseHandle(handle);
+    OsCloseHandle(SettingsFile.handle);
+    ResetSettingsFile();
     return UnknownFileTypeError;
   }
-  SettingsFile.handle = handle;
-  SettingsFile.mode = FileMode::Writing;
   SettingsFile.flushEveryLine = (type == FILE_TYPE_CHAR_VALUE);
   return 0;
 }
