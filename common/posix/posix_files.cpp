@@ -189,9 +189,11 @@ int OpenPlainFileToRead(const char* name, struct stat* status) {
 // is never written through. Something other than a plain file (a device) is written as it is.
 // Returns -1 with the last error set.
 int OpenInPlace(int folder, const std::string& name, const struct stat& expected) {
-  int descriptor = openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  // A named pipe without a reader would keep the open waiting: it does not wait, and the
+  // writes that follow do once it is open.
+  int descriptor = openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat status {};
-  if (descriptor < 0 || fstat(descriptor, &status) != 0) {
+  if (descriptor < 0 || fstat(descriptor, &status) != 0 || fcntl(descriptor, F_SETFL, 0) != 0) {
     FailWithErrno();
   } else if (!IsSameFile(status, expected)) {
     FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);

@@ -528,6 +528,12 @@ TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
       {"device that fails to read", [] { return OpenAndRead("/proc/self/mem"); },
        ERROR_IO_DEVICE_CODE},
       {"device that is full", [] { return CreateAndWrite("/dev/full"); }, ERROR_DISK_FULL_CODE},
+      {"named pipe nobody reads, opened to write, without waiting",
+       [&] {
+         mkfifo((folder / "pipe").c_str(), 0644);
+         return CreateAndWrite(folder / "pipe");
+       },
+       ERROR_GEN_FAILURE_CODE},
       {"copy onto an existing file",
        [&] { return OsCopyFile((folder / "file").c_str(), (folder / "file").c_str(), true); },
        ERROR_FILE_EXISTS_CODE},
