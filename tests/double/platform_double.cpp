@@ -1,5 +1,7 @@
 #include "platform_double.h"
 
+#include "settings_names.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,7 +168,7 @@ bool OsWindowExists(const char* className) {
     Fail(failure->error);
     return false;
   }
-  return Double.hostWindowOpen && std::strcmp(className, "TOstrelForm") == 0;
+  return Double.hostWindowOpen && std::strcmp(className, HostWindowClass) == 0;
 }
 
 bool OsFindFirstEntry(const char* name, FoundEntry* entry) {

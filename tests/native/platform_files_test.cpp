@@ -26,13 +26,6 @@ using native::ReadBytes;
 using native::ScratchFolder;
 using native::WriteBytes;
 
-constexpr uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
-constexpr uint32_t ERROR_TOO_MANY_OPEN_FILES_CODE = 4;
-constexpr uint32_t ERROR_GEN_FAILURE_CODE = 31;
-constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
-constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
-constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
-constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 
 // The unprivileged user and group a file is given to where a test needs another owner.
 constexpr uid_t NobodyUser = 65534;

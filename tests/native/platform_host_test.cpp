@@ -8,10 +8,11 @@
 
 #include "native_support.h"
 #include "platform.h"
+#include "settings_names.h"
 
 namespace {
 
-const char HostClass[] = "TOstrelForm";
+const char* const HostClass = HostWindowClass;
 constexpr uid_t NobodyUser = 65534;
 
 // Every test here needs a machine where no host runs but the ones it starts.

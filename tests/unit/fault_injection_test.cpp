@@ -64,8 +64,8 @@ std::vector<uint32_t> ErrorsOf(Op op) {
     case Op::CloseHandle: return {6, 1117};
     case Op::GetFileType: return {6};
     case Op::FindFirstFile: return {2, 5};
-    case Op::FileTimeToLocal: return {87};
-    case Op::FileTimeToDosDateTime: return {87};
+    case Op::FileTimeToLocal: return {ERROR_INVALID_PARAMETER_CODE};
+    case Op::FileTimeToDosDateTime: return {ERROR_INVALID_PARAMETER_CODE};
     case Op::GetFileAttributes: return {2, 5};
     case Op::SetFileAttributes: return {5, 32};
     case Op::CopyFile: return {5, 32, 112};
@@ -200,7 +200,7 @@ TEST(FaultInjection, EveryFailingCallEndsCleanly) {
         CheckUserData(scenario, static_cast<int>(k), writeOpen, backupAt, what);
         if (IsFileOperation(op)) {
           uint32_t expected = error == ShortWrite ? ShortWriteError
-                              : op == Op::GetFileType ? 105u
+                              : op == Op::GetFileType ? UnknownFileTypeError
                                                       : error;
           EXPECT_EQ(exitCode, expected) << what;
         } else {

@@ -208,7 +208,7 @@ TEST_P(SettingsSharing, OthersMayReadButNotWrite) {
     ASSERT_EQ(LoadThroughStore("Qtv.ini"), 0u);
   }
   fake::Double.files["Qtv.ini"].heldAccess = c.heldAccess;
-  fake::Double.files["Qtv.ini"].heldShare = FILE_SHARE_READ_MODE | 0x2;
+  fake::Double.files["Qtv.ini"].heldShare = FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE;
   uint32_t exitCode = c.writing ? WriteThroughStore("Qtv.ini") : LoadThroughStore("Qtv.ini");
   EXPECT_EQ(exitCode, c.exitCode);
   EXPECT_EQ(fake::Double.calls[fake::Op::CreateFile], c.writing ? 2 : 1);

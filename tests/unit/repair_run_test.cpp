@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RepairRun, UnknownFileTypeOnWritingIsError105) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=5\r\n");
   fake::Double.files["Qtv.ini"].type = FILE_TYPE_UNKNOWN_VALUE;
-  EXPECT_EQ(RunRepairWith("Panefix.exe"), 105u);
+  EXPECT_EQ(RunRepairWith("Panefix.exe"), UnknownFileTypeError);
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   EXPECT_EQ(fake::Double.boxes[0].text.substr(0, 21), texts::ReportStart + std::string("105 at "));
 }

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ViewerRun, AnotherProgramWritingTheFileGivesSharingViolation) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
   fake::Double.files["Qtv.ini"].heldAccess = GENERIC_WRITE_ACCESS;
-  fake::Double.files["Qtv.ini"].heldShare = FILE_SHARE_READ_MODE | 0x2;
+  fake::Double.files["Qtv.ini"].heldShare = FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE;
   EXPECT_EQ(fake::RunProgram(RunViewer), 32u);
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   EXPECT_EQ(fake::Double.boxes[0].text.substr(0, 20), texts::ReportStart + std::string(" 32 at"));
