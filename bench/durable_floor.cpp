@@ -31,7 +31,8 @@ bool ReadWhole(const char* name, std::string* bytes) {
 // Writes bytes to a new file beside name, flushes it, renames it over name, flushes the folder.
 bool ReplaceDurably(int folder, const char* name, const std::string& bytes) {
   std::string temporary = std::string(name) + ".floor";
-  int descriptor = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int descriptor =
+      openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (descriptor < 0) {
     return false;
   }

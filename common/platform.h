@@ -111,8 +111,8 @@ bool OsSetFileAttributes(const char* name, uint32_t attributes);
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists);
 
 // CreateFileA with no security attributes and no template. Returns InvalidFileHandle on failure.
-FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode,
-                        uint32_t disposition, uint32_t flags);
+FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                        uint32_t flags);
 
 // GetFileType: one of the FILE_TYPE_* values.
 uint32_t OsGetFileType(FileHandle handle);

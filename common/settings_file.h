@@ -27,11 +27,11 @@ struct TextFile {
   FileMode mode = FileMode::Closed;
   std::string name;
   unsigned char buffer[SettingsBufferSize] = {};
-  uint32_t fill = 0;              // valid bytes in buffer
-  uint32_t position = 0;          // next byte in buffer
-  bool atPhysicalEnd = false;     // a refill delivered nothing, or reading failed
-  bool flushEveryLine = false;    // a character device: each line goes out at its end
-  uint32_t stepError = 0;         // error number of the step under way
+  uint32_t fill = 0;            // valid bytes in buffer
+  uint32_t position = 0;        // next byte in buffer
+  bool atPhysicalEnd = false;   // a refill delivered nothing, or reading failed
+  bool flushEveryLine = false;  // a character device: each line goes out at its end
+  uint32_t stepError = 0;       // error number of the step under way
 };
 
 extern TextFile SettingsFile;

@@ -9,14 +9,10 @@
 
 namespace {
 
-const char HeaderMissingMessage[] =
-    "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
-const char HeaderRepeatedMessage[] =
-    "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
-const char EntryMissingMessage[] =
-    "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
-const char EntryRepeatedMessage[] =
-    "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
+const char HeaderMissingMessage[] = "\"[DESKTOP]\" が見つかりませんでした。\r\n処理を中止します。";
+const char HeaderRepeatedMessage[] = "\"[DESKTOP]\" が、複数見つかりました。\r\n処理を中止します。";
+const char EntryMissingMessage[] = "\"LISTWIDTH=\" が見つかりませんでした。\r\n処理を中止します。";
+const char EntryRepeatedMessage[] = "\"LISTWIDTH=\" が、複数見つかりました。\r\n処理を中止します。";
 
 bool IsHeaderLine(const std::string& line) { return line == SectionHeaderText; }
 

@@ -70,8 +70,8 @@ struct WriteTarget {
   Replacement replacement;
   int lockedOriginal = -1;
   bool inPlace = false;
-  bool flush = false;  // a plain file, whose bytes are flushed to disk at close
-  std::string pending; // bytes of a plain file not yet given to the disk
+  bool flush = false;   // a plain file, whose bytes are flushed to disk at close
+  std::string pending;  // bytes of a plain file not yet given to the disk
 };
 std::map<int, WriteTarget> WriteTargets;
 
@@ -167,10 +167,10 @@ bool IsPlainFileToRead(int descriptor, struct stat* status) {
 }
 
 // Opens name for reading when it is a plain file, and gives its status; the file holds a shared
-// lock while it is open. Anything else is refused: a device such as /dev/zero has no end, and reading it as one endless line would
-// exhaust memory first; a pipe may never end either. Without a writer, opening a named pipe
-// would wait for one, and the program would hang before it could see what it opened; so the open
-// does not wait. Returns -1 with the last error set.
+// lock while it is open. Anything else is refused: a device such as /dev/zero has no end, and
+// reading it as one endless line would exhaust memory first; a pipe may never end either. Without a
+// writer, opening a named pipe would wait for one, and the program would hang before it could see
+// what it opened; so the open does not wait. Returns -1 with the last error set.
 int OpenPlainFileToRead(const char* name, struct stat* status) {
   int descriptor = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0) {
@@ -197,8 +197,8 @@ int OpenInPlace(int folder, const std::string& name, const struct stat& expected
     FailWithErrno();
   } else if (!IsSameFile(status, expected)) {
     FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
-  } else if (!S_ISREG(status.st_mode) ||
-             (LockOpenFile(descriptor, LOCK_EX) && (ftruncate(descriptor, 0) == 0 || FailWithErrno()))) {
+  } else if (!S_ISREG(status.st_mode) || (LockOpenFile(descriptor, LOCK_EX) &&
+                                          (ftruncate(descriptor, 0) == 0 || FailWithErrno()))) {
     WriteTargets[descriptor] = WriteTarget{Replacement(), -1, true, S_ISREG(status.st_mode), {}};
     return descriptor;
   }

@@ -133,9 +133,7 @@ bool HasNoUnnamedFiles(int error) {
 }
 
 // Errors that refuse the new file something the old one has, where a write in place keeps it.
-bool IsRefusal(int error) {
-  return error == EPERM || error == EACCES || error == EOPNOTSUPP;
-}
+bool IsRefusal(int error) { return error == EPERM || error == EACCES || error == EOPNOTSUPP; }
 
 // Gives destination every extended attribute of source (ACLs, the DOS attributes Wine keeps).
 // Returns false with errno set.
@@ -149,15 +147,15 @@ bool CopyExtendedAttributes(int source, int destination) {
   if (size < 0) {
     return false;
   }
-  for (const char* name = names.data(); name < names.data() + size;
-       name += std::strlen(name) + 1) {
+  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
     ssize_t length = fgetxattr(source, name, nullptr, 0);
     if (length < 0) {
       return false;
     }
     std::vector<char> value(static_cast<size_t>(length) + 1);
     length = fgetxattr(source, name, value.data(), value.size());
-    if (length < 0 || fsetxattr(destination, name, value.data(), static_cast<size_t>(length), 0) != 0) {
+    if (length < 0 ||
+        fsetxattr(destination, name, value.data(), static_cast<size_t>(length), 0) != 0) {
       return false;
     }
   }
@@ -186,8 +184,8 @@ bool GiveTemporaryName(Replacement* replacement) {
   std::string self = "/proc/self/fd/" + std::to_string(replacement->descriptor);
   for (int attempt = 0; attempt < MaxCreateAttempts; ++attempt) {
     std::string candidate = TemporaryName(replacement->target);
-    int linked = linkat(AT_FDCWD, self.c_str(), replacement->folder, candidate.c_str(),
-                        AT_SYMLINK_FOLLOW);
+    int linked =
+        linkat(AT_FDCWD, self.c_str(), replacement->folder, candidate.c_str(), AT_SYMLINK_FOLLOW);
     if (linked != 0 && errno == ENOENT) {
       // Without /proc, the superuser can still link the descriptor itself.
       linked = linkat(replacement->descriptor, "", replacement->folder, candidate.c_str(),

@@ -20,10 +20,10 @@ constexpr const char* UnfinishedSuffix = ".unfinished-";
 
 // A new file being written beside the file it is to replace.
 struct Replacement {
-  int folder = -1;         // the folder of both, open
-  std::string target;      // the name it is to take in that folder
-  int descriptor = -1;     // the new file, open for writing
-  std::string temporary;   // its temporary name; empty while it has none
+  int folder = -1;        // the folder of both, open
+  std::string target;     // the name it is to take in that folder
+  int descriptor = -1;    // the new file, open for writing
+  std::string temporary;  // its temporary name; empty while it has none
 };
 
 // Opens the folder the new file goes into (the folder of path, or "." for a bare name) and gives

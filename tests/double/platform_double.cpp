@@ -1,11 +1,11 @@
 #include "platform_double.h"
 
-#include "settings_names.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+
+#include "settings_names.h"
 
 namespace fake {
 
@@ -22,16 +22,27 @@ struct OpenHandle {
   uint32_t access;
   uint32_t share;
   size_t position;
-  bool replacing = false;   // writes go to pending, which replaces the file at close
+  bool replacing = false;  // writes go to pending, which replaces the file at close
   std::string pending;
 };
 std::map<FileHandle, OpenHandle> Handles;
 FileHandle NextHandle = 100;
 
-const char* const OpNames[] = {
-    "MessageBox", "FindWindow", "FindFirstFile", "FileTimeToLocal", "FileTimeToDosDateTime",
-    "GetFileAttributes", "SetFileAttributes", "CopyFile", "CreateFile", "GetFileType", "ReadFile",
-    "WriteFile", "CloseHandle", "GetCommandLine", "ExitProcess"};
+const char* const OpNames[] = {"MessageBox",
+                               "FindWindow",
+                               "FindFirstFile",
+                               "FileTimeToLocal",
+                               "FileTimeToDosDateTime",
+                               "GetFileAttributes",
+                               "SetFileAttributes",
+                               "CopyFile",
+                               "CreateFile",
+                               "GetFileType",
+                               "ReadFile",
+                               "WriteFile",
+                               "CloseHandle",
+                               "GetCommandLine",
+                               "ExitProcess"};
 
 // Counts and logs a call; returns the scripted failure for it, if any.
 const Failure* Enter(Op op, const std::string& detail) {
@@ -139,7 +150,9 @@ std::string FileBytes(const std::string& name) {
 
 bool FileExists(const std::string& name) { return Find(name) != nullptr; }
 
-void FailCall(Op op, int nth, uint32_t error) { Double.failures.push_back(Failure{op, nth, error}); }
+void FailCall(Op op, int nth, uint32_t error) {
+  Double.failures.push_back(Failure{op, nth, error});
+}
 
 void ShortenCall(Op op, int nth, uint32_t shortBy) {
   Double.failures.push_back(Failure{op, nth, 0, shortBy});
@@ -199,7 +212,8 @@ bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime
     return Fail(failure->error);
   }
   int64_t seconds = static_cast<int64_t>(time / TicksPerSecond) - EpochShiftSeconds;
-  int64_t days = seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
+  int64_t days =
+      seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
   int64_t secondOfDay = seconds - days * SecondsPerDay;
   int year = 0, month = 0, day = 0;
   CivilFromDays(days, &year, &month, &day);
@@ -226,7 +240,8 @@ uint32_t OsGetFileAttributes(const char* name) {
 }
 
 bool OsSetFileAttributes(const char* name, uint32_t attributes) {
-  if (const Failure* failure = Enter(Op::SetFileAttributes, std::string(name) + " " + std::to_string(attributes))) {
+  if (const Failure* failure =
+          Enter(Op::SetFileAttributes, std::string(name) + " " + std::to_string(attributes))) {
     return Fail(failure->error);
   }
   File* file = Find(name);
@@ -289,8 +304,9 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     return InvalidFileHandle;
   }
   if (disposition == CREATE_ALWAYS_DISPOSITION) {
-    if (file != nullptr && (file->attributes & (FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT |
-                                                FILE_ATTRIBUTE_SYSTEM_BIT)) != 0) {
+    if (file != nullptr &&
+        (file->attributes & (FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT |
+                             FILE_ATTRIBUTE_SYSTEM_BIT)) != 0) {
       Fail(ERROR_ACCESS_DENIED_CODE);
       return InvalidFileHandle;
     }
@@ -363,7 +379,8 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   if (failure != nullptr) {
     count -= std::min(count, failure->shortBy);
   }
-  std::string& bytes = it->second.replacing ? it->second.pending : Double.files[it->second.name].bytes;
+  std::string& bytes =
+      it->second.replacing ? it->second.pending : Double.files[it->second.name].bytes;
   bytes.replace(it->second.position, count, static_cast<const char*>(buffer), count);
   it->second.position += count;
   *bytesWritten = count;

@@ -18,7 +18,7 @@ namespace fake {
 struct File {
   std::string bytes;
   uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
-  FileTime lastWriteTime = 0;     // set by ResetDouble's default clock when 0
+  FileTime lastWriteTime = 0;  // set by ResetDouble's default clock when 0
   uint32_t type = FILE_TYPE_DISK_VALUE;
   bool isDirectory = false;
   // Another program's open handle on the file: its access (0 when none) and share mode.
@@ -34,9 +34,21 @@ struct Box {
 
 // The operations the double knows, by the name of the Win32 function each stands for.
 enum class Op {
-  MessageBox, FindWindow, FindFirstFile, FileTimeToLocal, FileTimeToDosDateTime,
-  GetFileAttributes, SetFileAttributes, CopyFile, CreateFile, GetFileType, ReadFile,
-  WriteFile, CloseHandle, GetCommandLine, ExitProcess
+  MessageBox,
+  FindWindow,
+  FindFirstFile,
+  FileTimeToLocal,
+  FileTimeToDosDateTime,
+  GetFileAttributes,
+  SetFileAttributes,
+  CopyFile,
+  CreateFile,
+  GetFileType,
+  ReadFile,
+  WriteFile,
+  CloseHandle,
+  GetCommandLine,
+  ExitProcess
 };
 const char* OpName(Op op);
 
@@ -58,19 +70,19 @@ struct ProcessEnded {
 struct State {
   std::map<std::string, File> files;
   std::vector<Box> boxes;
-  std::deque<int> answers;          // results for message boxes; IDOK_RESULT when empty
+  std::deque<int> answers;  // results for message boxes; IDOK_RESULT when empty
   bool hostWindowOpen = false;
   std::string commandLine = "Program.exe";
-  std::vector<std::string> log;     // "CreateFile Qtv.ini", "WriteFile 128", ...
-  std::vector<Op> sequence;         // the op of every call, in order
-  std::map<Op, int> calls;          // how many times each op was called
+  std::vector<std::string> log;  // "CreateFile Qtv.ini", "WriteFile 128", ...
+  std::vector<Op> sequence;      // the op of every call, in order
+  std::map<Op, int> calls;       // how many times each op was called
   std::vector<Failure> failures;
   uint32_t lastError = 0;
   int32_t localTimeOffsetSeconds = 9 * 3600;  // the machine's time zone (JST by default)
   bool localConversionFails = false;
-  uint32_t readChunkLimit = 0xFFFFFFFF;        // ReadFile delivers at most this many bytes
-  std::vector<uint32_t> readSizes;             // the size asked for in every ReadFile
-  std::vector<uint32_t> writeSizes;            // the size passed in every WriteFile
+  uint32_t readChunkLimit = 0xFFFFFFFF;  // ReadFile delivers at most this many bytes
+  std::vector<uint32_t> readSizes;       // the size asked for in every ReadFile
+  std::vector<uint32_t> writeSizes;      // the size passed in every WriteFile
   // As the native layer does it: a file created afresh for writing keeps its old bytes until
   // its handle is closed, and is replaced whole then; a failed close replaces nothing.
   bool replacesOnClose = false;

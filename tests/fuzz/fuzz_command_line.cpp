@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
 #include "arguments.h"
+#include "fuzz_check.h"
 #include "platform_double.h"
 
 namespace {

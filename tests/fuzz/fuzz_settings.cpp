@@ -40,8 +40,8 @@ const char RepeatedMark[] = "複数";
 // What a load must give, worked out on the whole file at once, without a buffer.
 struct Expected {
   Lines lines;
-  size_t consumed = 0;   // bytes the lines took, their line ends included
-  std::string carried;   // what the write-back must add after the lines
+  size_t consumed = 0;  // bytes the lines took, their line ends included
+  std::string carried;  // what the write-back must add after the lines
 };
 
 Expected ExpectedLoad(const std::string& bytes) {

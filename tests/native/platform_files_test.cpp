@@ -26,7 +26,6 @@ using native::ReadBytes;
 using native::ScratchFolder;
 using native::WriteBytes;
 
-
 // The unprivileged user and group a file is given to where a test needs another owner.
 constexpr uid_t NobodyUser = 65534;
 
@@ -271,7 +270,8 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
       std::string expected;
       for (const std::string& piece : row.writes) {
         uint32_t written = 0;
-        EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
+        EXPECT_TRUE(
+            OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
         EXPECT_EQ(piece.size(), written);
         expected += piece;
         // In place the file is cut when it is opened; the bytes reach it a block at a time.
@@ -312,8 +312,8 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
 struct StopCase {
   const char* what;
   void (*stop)();
-  int signal;     // the signal that ends the run, or 0
-  int exitCode;   // else its exit code
+  int signal;    // the signal that ends the run, or 0
+  int exitCode;  // else its exit code
 };
 
 TEST(FileAccessTest, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopped) {

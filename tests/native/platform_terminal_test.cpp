@@ -2,18 +2,16 @@
 // line, the process end and the failure site.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <poll.h>
-
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <thread>
-
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "native_support.h"
@@ -114,27 +112,13 @@ struct AnswerCase {
 
 TEST(MessageBoxTest, QuestionTakesYesOnlyForYOrYes) {
   const AnswerCase cases[] = {
-      {"y\n", IDYES_RESULT},
-      {"Y\n", IDYES_RESULT},
-      {"yes\n", IDYES_RESULT},
-      {"YES\n", IDYES_RESULT},
-      {"yEs\n", IDYES_RESULT},
-      {"はい\n", IDYES_RESULT},
-      {"いいえ\n", IDNO_RESULT},
-      {"Yes\r\n", IDYES_RESULT},
-      {"y", IDYES_RESULT},
-      {"y\nn\n", IDYES_RESULT},
-      {"n\n", IDNO_RESULT},
-      {"no\n", IDNO_RESULT},
-      {"\n", IDNO_RESULT},
-      {"", IDNO_RESULT},
-      {"yess\n", IDNO_RESULT},
-      {"ye\n", IDNO_RESULT},
-      {" y\n", IDNO_RESULT},
-      {"y \n", IDNO_RESULT},
-      {"n\ny\n", IDNO_RESULT},
-      {"\r\n", IDNO_RESULT},
-      {Repeated("y", 40) + "\n", IDNO_RESULT},
+      {"y\n", IDYES_RESULT},     {"Y\n", IDYES_RESULT},     {"yes\n", IDYES_RESULT},
+      {"YES\n", IDYES_RESULT},   {"yEs\n", IDYES_RESULT},   {"はい\n", IDYES_RESULT},
+      {"いいえ\n", IDNO_RESULT}, {"Yes\r\n", IDYES_RESULT}, {"y", IDYES_RESULT},
+      {"y\nn\n", IDYES_RESULT},  {"n\n", IDNO_RESULT},      {"no\n", IDNO_RESULT},
+      {"\n", IDNO_RESULT},       {"", IDNO_RESULT},         {"yess\n", IDNO_RESULT},
+      {"ye\n", IDNO_RESULT},     {" y\n", IDNO_RESULT},     {"y \n", IDNO_RESULT},
+      {"n\ny\n", IDNO_RESULT},   {"\r\n", IDNO_RESULT},     {Repeated("y", 40) + "\n", IDNO_RESULT},
   };
   for (const AnswerCase& row : cases) {
     SCOPED_TRACE("answer \"" + native::Escaped(row.input) + "\"");

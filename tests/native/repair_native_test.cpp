@@ -3,13 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,9 +17,9 @@
 #include <map>
 #include <optional>
 #include <random>
-#include <thread>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "native_support.h"
@@ -221,8 +220,7 @@ const ContentCase ContentCases[] = {
     {"header after line 1000", FillerLines(1000) + Basic, std::nullopt, HeaderMissing},
     {"entry as line 1001", FillerLines(999) + Basic, std::nullopt, EntryMissing},
     {"header repeated", Basic + "\r\n[DESKTOP]\r\nX=1\r\n", std::nullopt, HeaderRepeated},
-    {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", std::nullopt,
-     EntryRepeated},
+    {"entry repeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=1\r\n", std::nullopt, EntryRepeated},
 };
 
 class RepairContent : public testing::TestWithParam<ContentCase> {};
@@ -247,7 +245,8 @@ TEST_P(RepairContent, RewritesTheEntryLineAndCarriesEveryOtherByte) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RepairContent, testing::ValuesIn(ContentCases), RowName<ContentCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, RepairContent, testing::ValuesIn(ContentCases),
+                         RowName<ContentCase>);
 
 struct ArgumentCase {
   std::vector<std::string> args;
@@ -548,7 +547,9 @@ TEST(RepairNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
       ASSERT_EQ(question, err.substr(0, question.size()));
       if (input[0] == 'y') {
         EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
-        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117, "Input/output error"))) << err;
+        EXPECT_TRUE(
+            std::regex_match(err.substr(question.size()), Report(1117, "Input/output error")))
+            << err;
       } else {
         EXPECT_EQ(1, run.child.exitCode);
         EXPECT_EQ(question, err);
@@ -587,7 +588,8 @@ TEST(RepairNativeTest, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
       ASSERT_EQ(question, err.substr(0, question.size()));
       if (input[0] == 'y') {
         EXPECT_EQ(5, run.child.exitCode);
-        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5, "not a plain file"))) << err;
+        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5, "not a plain file")))
+            << err;
       } else {
         EXPECT_EQ(1, run.child.exitCode);
         EXPECT_EQ(question, err);
@@ -732,7 +734,8 @@ TEST(RepairNativeTest, SettingsFileThatCannotBeOpenedForWriting) {
   RepairRun run = RunRepair(folder);
   EXPECT_EQ(5, run.child.exitCode);
   EXPECT_EQ("", run.child.out);
-  EXPECT_TRUE(std::regex_match(run.child.err, Report(5, "Operation not permitted"))) << run.child.err;
+  EXPECT_TRUE(std::regex_match(run.child.err, Report(5, "Operation not permitted")))
+      << run.child.err;
   ExpectUntouched(run, SettingsName);
   ExpectBackupOfTheSettings(run);
 }
@@ -860,12 +863,12 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
   // does its work or stops visibly, the report's sharing violation or the backup question; no
   // reader ever sees a cut file.
   const std::string original = LongSettings("120");
-  const std::vector<std::string> wholeTexts = {original, LongSettings("430"),
-                                               LongSettings("512")};
+  const std::vector<std::string> wholeTexts = {original, LongSettings("430"), LongSettings("512")};
   auto isWhole = [&](const std::string& text) {
     return std::find(wholeTexts.begin(), wholeTexts.end(), text) != wholeTexts.end();
   };
-  const std::regex sharingViolation = Report(32, "(in use by another program|replaced by another program since it was read)");
+  const std::regex sharingViolation =
+      Report(32, "(in use by another program|replaced by another program since it was read)");
   std::map<std::string, int> outcomes;
   for (int trial = 0; trial < 25; ++trial) {
     SCOPED_TRACE(trial);
@@ -875,7 +878,8 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
     for (const char* width : {"430", "512", "430", "430"}) {
       repairs.push_back(native::StartProgram(RepairProgram, {RepairProgram, width}, folder.Path()));
     }
-    native::StartedProgram viewer = native::StartProgram(ViewerProgram, {ViewerProgram}, folder.Path());
+    native::StartedProgram viewer =
+        native::StartProgram(ViewerProgram, {ViewerProgram}, folder.Path());
     for (const native::StartedProgram& started : repairs) {
       ChildResult result = native::FinishProgram(started);
       if (result.exitCode == 0) {
@@ -923,7 +927,8 @@ TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse)
     native::WriteBytes(folder / SettingsName, original);
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(0, native::RunProgram(RepairProgram, {RepairProgram}, folder.Path()).exitCode);
-    whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                  start);
   }
   std::mt19937 random(20261210);
   std::uniform_int_distribution<long> moment(0, whole.count());

@@ -85,12 +85,10 @@ const ContentCase ContentCases[] = {
     {"no line end at the end", "[DESKTOP]\r\nLISTWIDTH=431", Result("431"), ""},
     {"CR alone ends lines", "[DESKTOP]\rLISTWIDTH=640\r", Result("640"), ""},
     {"CR CR LF right after the header", "[DESKTOP]\r\r\nLISTWIDTH=5\r\n", "", EntryMissing},
-    {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n", Result("6"),
-     ""},
+    {"CR CR LF after the entry", "[DESKTOP]\r\nLISTWIDTH=6\r\r\nLISTWIDTH=7\r\n", Result("6"), ""},
     {"LF alone ends no line", "[DESKTOP]\nLISTWIDTH=430\n", "", HeaderMissing},
     {"Ctrl-Z before the header", "A=1\r\n\x1A[DESKTOP]\r\nLISTWIDTH=1\r\n", "", HeaderMissing},
-    {"Ctrl-Z after the entry", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n", Result("2"),
-     ""},
+    {"Ctrl-Z after the entry", "[DESKTOP]\r\nLISTWIDTH=2\x1A\r\nLISTWIDTH=3\r\n", Result("2"), ""},
     {"NUL bytes in another line", std::string("X=\0\0\r\n", 6) + Basic, Result("430"), ""},
     {"empty file", "", "", HeaderMissing},
     {"header and entry as lines 999 and 1000", FillerLines(998) + Basic, Result("430"), ""},
@@ -147,15 +145,15 @@ TEST_P(ViewerCommandLine, IsIgnored) {
   EXPECT_EQ("", result.err);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ViewerCommandLine,
-    testing::Values(CommandLineCase{"none", {}}, CommandLineCase{"a width", {"450"}},
-                    CommandLineCase{"a word and an empty one", {"abc", ""}},
-                    CommandLineCase{"three", {"-1", "99999", "/?"}},
-                    CommandLineCase{"one with a blank", {"a b"}},
-                    CommandLineCase{"code page 932", {"\x83\x5C"}},
-                    CommandLineCase{"help and another", {"--help", "x"}}),
-    RowName<CommandLineCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerCommandLine,
+                         testing::Values(CommandLineCase{"none", {}},
+                                         CommandLineCase{"a width", {"450"}},
+                                         CommandLineCase{"a word and an empty one", {"abc", ""}},
+                                         CommandLineCase{"three", {"-1", "99999", "/?"}},
+                                         CommandLineCase{"one with a blank", {"a b"}},
+                                         CommandLineCase{"code page 932", {"\x83\x5C"}},
+                                         CommandLineCase{"help and another", {"--help", "x"}}),
+                         RowName<CommandLineCase>);
 
 struct PresenceCase {
   const char* what;
@@ -208,8 +206,7 @@ const PresenceCase PresenceCases[] = {
     {"named in upper case",
      [](const ScratchFolder& folder) { native::WriteBytes(folder / "QTV.INI", Basic); }, true},
     {"named like it only in part",
-     [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); },
-     false},
+     [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); }, false},
 };
 
 class ViewerPresence : public testing::TestWithParam<PresenceCase> {};

@@ -1,8 +1,9 @@
 // The repair tool's command line: the token reader, the number syntax and the argument checks.
+#include "arguments.h"
+
 #include <string>
 #include <vector>
 
-#include "arguments.h"
 #include "common_helpers.h"
 #include "test_support.h"
 
@@ -45,10 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TokenCase{"\"C:\\Program Files\\Panefix.exe\" 450",
                               {"C:\\Program Files\\Panefix.exe", "450"}},
                     TokenCase{"p \"\"", {"p"}}, TokenCase{"p \"\" 450", {"p", "450"}},
-                    TokenCase{"p \"\"\"\"450", {"p", "450"}}, TokenCase{"p \" 450\"", {"p", " 450"}},
-                    TokenCase{"p \"45 0\"", {"p", "45 0"}}, TokenCase{"p 4\"5 \"0", {"p", "45 0"}},
-                    TokenCase{"p \"450 ", {"p", "450 "}}, TokenCase{"p \"", {"p"}},
-                    TokenCase{"p a\"\"b", {"p", "ab"}},
+                    TokenCase{"p \"\"\"\"450", {"p", "450"}},
+                    TokenCase{"p \" 450\"", {"p", " 450"}}, TokenCase{"p \"45 0\"", {"p", "45 0"}},
+                    TokenCase{"p 4\"5 \"0", {"p", "45 0"}}, TokenCase{"p \"450 ", {"p", "450 "}},
+                    TokenCase{"p \"", {"p"}}, TokenCase{"p a\"\"b", {"p", "ab"}},
                     TokenCase{"p \x83\x5C\x83\x58", {"p", "\x83\x5C\x83\x58"}},
                     TokenCase{"p " + Big, {"p", Big}}, TokenCase{"p " + Big + "8", {"p", Big, "8"}},
                     TokenCase{"p \"" + Big + "89\"", {"p", Big + "89"}},
@@ -87,23 +88,21 @@ TEST_P(NumberSyntax, TextToInteger) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, NumberSyntax,
     testing::Values(
-        NumberCase{"450", true, 450}, NumberCase{"+450", true, 450},
-        NumberCase{"0450", true, 450}, NumberCase{"   450", true, 450},
-        NumberCase{"0", true, 0}, NumberCase{"-0", true, 0}, NumberCase{"-5", true, -5},
-        NumberCase{"00000000000000000000032767", true, 32767},
+        NumberCase{"450", true, 450}, NumberCase{"+450", true, 450}, NumberCase{"0450", true, 450},
+        NumberCase{"   450", true, 450}, NumberCase{"0", true, 0}, NumberCase{"-0", true, 0},
+        NumberCase{"-5", true, -5}, NumberCase{"00000000000000000000032767", true, 32767},
         NumberCase{"2147483647", true, 2147483647}, NumberCase{"-2147483648", true, INT32_MIN},
-        NumberCase{"$1AE", true, 430}, NumberCase{"x1AE", true, 430},
-        NumberCase{"X1AE", true, 430}, NumberCase{"0x1ae", true, 430},
-        NumberCase{"0X1AE", true, 430}, NumberCase{"$FFFFFFFF", true, -1},
-        NumberCase{"$80000000", true, INT32_MIN}, NumberCase{"$000000001", true, 1},
-        NumberCase{" $10", true, 16}, NumberCase{"2147483648", false, 0},
-        NumberCase{"-2147483649", false, 0}, NumberCase{"9999999999", false, 0},
-        NumberCase{"99999999999999999999999", false, 0}, NumberCase{"$100000000", false, 0},
-        NumberCase{"", false, 0}, NumberCase{"   ", false, 0}, NumberCase{"-", false, 0},
-        NumberCase{"+", false, 0}, NumberCase{"- 5", false, 0}, NumberCase{"--5", false, 0},
-        NumberCase{"$", false, 0}, NumberCase{"0x", false, 0}, NumberCase{"x", false, 0},
-        NumberCase{"-$5", false, 0}, NumberCase{"-0x5", false, 0}, NumberCase{"$G", false, 0},
-        NumberCase{"450 ", false, 0}, NumberCase{"\t450", false, 0},
+        NumberCase{"$1AE", true, 430}, NumberCase{"x1AE", true, 430}, NumberCase{"X1AE", true, 430},
+        NumberCase{"0x1ae", true, 430}, NumberCase{"0X1AE", true, 430},
+        NumberCase{"$FFFFFFFF", true, -1}, NumberCase{"$80000000", true, INT32_MIN},
+        NumberCase{"$000000001", true, 1}, NumberCase{" $10", true, 16},
+        NumberCase{"2147483648", false, 0}, NumberCase{"-2147483649", false, 0},
+        NumberCase{"9999999999", false, 0}, NumberCase{"99999999999999999999999", false, 0},
+        NumberCase{"$100000000", false, 0}, NumberCase{"", false, 0}, NumberCase{"   ", false, 0},
+        NumberCase{"-", false, 0}, NumberCase{"+", false, 0}, NumberCase{"- 5", false, 0},
+        NumberCase{"--5", false, 0}, NumberCase{"$", false, 0}, NumberCase{"0x", false, 0},
+        NumberCase{"x", false, 0}, NumberCase{"-$5", false, 0}, NumberCase{"-0x5", false, 0},
+        NumberCase{"$G", false, 0}, NumberCase{"450 ", false, 0}, NumberCase{"\t450", false, 0},
         NumberCase{"450px", false, 0}, NumberCase{"45 0", false, 0}, NumberCase{"4.5", false, 0},
         NumberCase{"\x82\x53\x82\x54\x82\x4F", false, 0},  // full-width digits
         NumberCase{"0x0x5", false, 0}, NumberCase{"1e3", false, 0}),
@@ -183,8 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"TwoWidths", "Panefix.exe 450 450", TooManyArguments, 430},
         CheckCase{"WidthSplitByABlank", "Panefix.exe 45 0", TooManyArguments, 430},
         CheckCase{"ThreeWords", "Panefix.exe x y z", TooManyArguments, 430},
-        CheckCase{"Digits4097SplitInTwo", "Panefix.exe " + std::string(4097, '1'),
-                  TooManyArguments, 430},
+        CheckCase{"Digits4097SplitInTwo", "Panefix.exe " + std::string(4097, '1'), TooManyArguments,
+                  430},
         CheckCase{"QuotedTrailingBlank", "Panefix.exe \"450 \"", BadFormat, 430},
         CheckCase{"UnclosedQuote", "Panefix.exe \"450 ", BadFormat, 430},
         CheckCase{"QuotedInnerBlank", "Panefix.exe \"45 0\"", BadFormat, 430},
@@ -195,8 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"TenDigits", "Panefix.exe 9999999999", BadFormat, 430},
         CheckCase{"NineHexadecimalDigits", "Panefix.exe $100000000", BadFormat, 430},
         CheckCase{"NegativeHexadecimal", "Panefix.exe -$1", BadFormat, 430},
-        CheckCase{"Digits4096Overflowing", "Panefix.exe " + std::string(4096, '1'), BadFormat,
-                  430},
+        CheckCase{"Digits4096Overflowing", "Panefix.exe " + std::string(4096, '1'), BadFormat, 430},
         CheckCase{"AboveTheRange", "Panefix.exe 32768", OutOfRange, 430},
         CheckCase{"Zero", "Panefix.exe 0", OutOfRange, 430},
         CheckCase{"NegativeZero", "Panefix.exe -0", OutOfRange, 430},
@@ -204,8 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"LargestInt32", "Panefix.exe 2147483647", OutOfRange, 430},
         CheckCase{"AllBitsSet", "Panefix.exe $FFFFFFFF", OutOfRange, 430},
         CheckCase{"AboveTheRangeInHexadecimal", "Panefix.exe 0x8000", OutOfRange, 430},
-        CheckCase{"Digits4096WithLeadingZeros",
-                  "Panefix.exe " + std::string(4090, '0') + "00450", nullptr, 450}),
+        CheckCase{"Digits4096WithLeadingZeros", "Panefix.exe " + std::string(4090, '0') + "00450",
+                  nullptr, 450}),
     RowName<CheckCase>);
 
 class FormatMessage : public DoubleTest {};
@@ -219,13 +217,17 @@ TEST_F(FormatMessage, Bytes) {
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   const std::string& text = fake::Double.boxes[0].text;
   // 「～\Panefix.exe : 81 75, 81 60, then a real backslash 5C.
-  EXPECT_NE(text.find("\r\n\x81\x75\x81\x60\x5CPanefix.exe \x94\xBC\x8A\x70"), std::string::npos) << Escaped(text);
+  EXPECT_NE(text.find("\r\n\x81\x75\x81\x60\x5CPanefix.exe \x94\xBC\x8A\x70"), std::string::npos)
+      << Escaped(text);
   // 」　と : 81 76, ideographic space 81 40, 82 C6.
   EXPECT_NE(text.find("\x81\x76\x81\x40\x82\xC6"), std::string::npos) << Escaped(text);
   // 例）　C:\test\Panefix.exe 450 at the end, after an empty line.
-  const std::string ending = "\r\n\r\n\x97\xE1\x81\x6A\x81\x40" "C:\x5Ctest\x5CPanefix.exe 450";
+  const std::string ending =
+      "\r\n\r\n\x97\xE1\x81\x6A\x81\x40"
+      "C:\x5Ctest\x5CPanefix.exe 450";
   EXPECT_EQ(Escaped(text.substr(text.size() - ending.size())), Escaped(ending));
-  EXPECT_EQ(Escaped(fake::Double.boxes[0].caption), Escaped("Mirvel \x83\x58\x83\x8C\x95\x9D\x8F\x43\x95\x9C\x83\x63\x81\x5B\x83\x8B"));
+  EXPECT_EQ(Escaped(fake::Double.boxes[0].caption),
+            Escaped("Mirvel \x83\x58\x83\x8C\x95\x9D\x8F\x43\x95\x9C\x83\x63\x81\x5B\x83\x8B"));
 }
 
 }  // namespace

@@ -36,20 +36,40 @@ fake::File MakeFile(const std::string& bytes, uint32_t attributes = FILE_ATTRIBU
   return file;
 }
 
-const std::string Settings = "[MAIN]\r\nA=1\r\n[DESKTOP]\r\nLISTWIDTH=200\r\n" + std::string(300, 'w') + "\r\n\r\n";
-const std::string Oversized = "[DESKTOP]\r\nLISTWIDTH=1\r\n" + support::FillerLines(1010) + "x\x1Ay";
+const std::string Settings =
+    "[MAIN]\r\nA=1\r\n[DESKTOP]\r\nLISTWIDTH=200\r\n" + std::string(300, 'w') + "\r\n\r\n";
+const std::string Oversized =
+    "[DESKTOP]\r\nLISTWIDTH=1\r\n" + support::FillerLines(1010) + "x\x1Ay";
 
 std::vector<Scenario> Scenarios() {
   return {
-      {"viewer", RunViewer, "Panepeek.exe", {{"Qtv.ini", MakeFile(Settings)}, {"other", MakeFile("o")}}, {}},
+      {"viewer",
+       RunViewer,
+       "Panepeek.exe",
+       {{"Qtv.ini", MakeFile(Settings)}, {"other", MakeFile("o")}},
+       {}},
       {"viewer without file", RunViewer, "Panepeek.exe", {{"other", MakeFile("o")}}, {}},
-      {"repair", RunRepair, "Panefix.exe", {{"Qtv.ini", MakeFile(Settings)}, {"other", MakeFile("o")}}, {}},
-      {"repair over read-only file and old backup", RunRepair, "Panefix.exe 450",
-       {{"Qtv.ini", MakeFile(Settings, 0x27)}, {"Qtv.ini_widthBack", MakeFile("old")}}, {}},
-      {"repair answering Yes", RunRepair, "Panefix.exe 450",
-       {{"Qtv.ini", MakeFile(Settings)}, {"Qtv.ini_widthBack", MakeFile("old", FILE_ATTRIBUTE_READONLY_BIT)}},
+      {"repair",
+       RunRepair,
+       "Panefix.exe",
+       {{"Qtv.ini", MakeFile(Settings)}, {"other", MakeFile("o")}},
+       {}},
+      {"repair over read-only file and old backup",
+       RunRepair,
+       "Panefix.exe 450",
+       {{"Qtv.ini", MakeFile(Settings, 0x27)}, {"Qtv.ini_widthBack", MakeFile("old")}},
+       {}},
+      {"repair answering Yes",
+       RunRepair,
+       "Panefix.exe 450",
+       {{"Qtv.ini", MakeFile(Settings)},
+        {"Qtv.ini_widthBack", MakeFile("old", FILE_ATTRIBUTE_READONLY_BIT)}},
        {IDYES_RESULT}},
-      {"repair of an oversized file", RunRepair, "Panefix.exe", {{"Qtv.ini", MakeFile(Oversized)}}, {}},
+      {"repair of an oversized file",
+       RunRepair,
+       "Panefix.exe",
+       {{"Qtv.ini", MakeFile(Oversized)}},
+       {}},
   };
 }
 
@@ -58,28 +78,42 @@ std::vector<Scenario> Scenarios() {
 constexpr uint32_t ShortWrite = 0xFFFFFFFF;
 std::vector<uint32_t> ErrorsOf(Op op) {
   switch (op) {
-    case Op::CreateFile: return {2, 3, 4, 5, 32, 206};
-    case Op::ReadFile: return {5, 23, 1117};
-    case Op::WriteFile: return {5, 112, 1117, ShortWrite};
-    case Op::CloseHandle: return {6, 1117};
-    case Op::GetFileType: return {6};
-    case Op::FindFirstFile: return {2, 5};
-    case Op::FileTimeToLocal: return {ERROR_INVALID_PARAMETER_CODE};
-    case Op::FileTimeToDosDateTime: return {ERROR_INVALID_PARAMETER_CODE};
-    case Op::GetFileAttributes: return {2, 5};
-    case Op::SetFileAttributes: return {5, 32};
-    case Op::CopyFile: return {5, 32, 112};
-    case Op::MessageBox: return {8};
-    case Op::FindWindow: return {5};
+    case Op::CreateFile:
+      return {2, 3, 4, 5, 32, 206};
+    case Op::ReadFile:
+      return {5, 23, 1117};
+    case Op::WriteFile:
+      return {5, 112, 1117, ShortWrite};
+    case Op::CloseHandle:
+      return {6, 1117};
+    case Op::GetFileType:
+      return {6};
+    case Op::FindFirstFile:
+      return {2, 5};
+    case Op::FileTimeToLocal:
+      return {ERROR_INVALID_PARAMETER_CODE};
+    case Op::FileTimeToDosDateTime:
+      return {ERROR_INVALID_PARAMETER_CODE};
+    case Op::GetFileAttributes:
+      return {2, 5};
+    case Op::SetFileAttributes:
+      return {5, 32};
+    case Op::CopyFile:
+      return {5, 32, 112};
+    case Op::MessageBox:
+      return {8};
+    case Op::FindWindow:
+      return {5};
     case Op::GetCommandLine:
-    case Op::ExitProcess: return {};
+    case Op::ExitProcess:
+      return {};
   }
   return {};
 }
 
 bool IsFileOperation(Op op) {
-  return op == Op::CreateFile || op == Op::ReadFile || op == Op::WriteFile || op == Op::CloseHandle ||
-         op == Op::GetFileType;
+  return op == Op::CreateFile || op == Op::ReadFile || op == Op::WriteFile ||
+         op == Op::CloseHandle || op == Op::GetFileType;
 }
 
 void Prepare(const Scenario& scenario, bool replacesOnClose) {
@@ -125,12 +159,14 @@ void CheckCommonRules(const Scenario& scenario, uint32_t exitCode, const std::st
   ASSERT_LE(reports, 1) << what;
   if (reports == 1) {
     const std::string& text = fake::Double.boxes.back().text;
-    EXPECT_EQ(fake::Double.boxes.back().caption, texts::ReportCaption) << what << ": the report must be the last box";
+    EXPECT_EQ(fake::Double.boxes.back().caption, texts::ReportCaption)
+        << what << ": the report must be the last box";
     const std::string start = texts::ReportStart;
     EXPECT_EQ(text.substr(0, start.size()), start) << what;
     EXPECT_EQ(std::stoul(text.substr(start.size())), exitCode) << what << ": " << text;
     size_t reportAt = fake::Double.log.size() - 2;
-    EXPECT_EQ(fake::Double.log[reportAt], "MessageBox " + std::string(texts::ReportCaption)) << what << ": a call followed the report";
+    EXPECT_EQ(fake::Double.log[reportAt], "MessageBox " + std::string(texts::ReportCaption))
+        << what << ": a call followed the report";
     EXPECT_EQ(fake::Double.log.back(), "ExitProcess " + std::to_string(exitCode)) << what;
   } else {
     EXPECT_EQ(exitCode, 0u) << what;
@@ -141,7 +177,8 @@ void CheckCommonRules(const Scenario& scenario, uint32_t exitCode, const std::st
     }
     auto before = scenario.files.find(entry.first);
     ASSERT_NE(before, scenario.files.end()) << what << ": " << entry.first << " appeared";
-    EXPECT_EQ(entry.second.bytes, before->second.bytes) << what << ": " << entry.first << " changed";
+    EXPECT_EQ(entry.second.bytes, before->second.bytes)
+        << what << ": " << entry.first << " changed";
   }
 }
 
@@ -150,7 +187,8 @@ void CheckCommonRules(const Scenario& scenario, uint32_t exitCode, const std::st
 // which the program closes the new file empty, as a Windows program leaves it (a descriptor's
 // type cannot fail to be told on POSIX); after that, the backup, when one was made, holds the
 // original bytes.
-void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int backupAt, const std::string& what) {
+void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int backupAt,
+                   const std::string& what) {
   auto original = scenario.files.find("Qtv.ini");
   if (original == scenario.files.end()) {
     EXPECT_FALSE(fake::FileExists("Qtv.ini")) << what;
@@ -165,50 +203,51 @@ void CheckUserData(const Scenario& scenario, int failedAt, int writeOpen, int ba
   bool backupMade = backupAt >= 0 && failedAt > backupAt && fake::Double.calls[Op::CopyFile] > 0;
   if (!finished && writeOpen >= 0 && failedAt > writeOpen && backupMade &&
       fake::Double.files.count("Qtv.ini_widthBack") > 0 && scenario.answers.empty()) {
-    EXPECT_EQ(fake::FileBytes("Qtv.ini_widthBack"), original->second.bytes) << what << ": backup wrong";
+    EXPECT_EQ(fake::FileBytes("Qtv.ini_widthBack"), original->second.bytes)
+        << what << ": backup wrong";
   }
 }
 
 TEST(FaultInjection, EveryFailingCallEndsCleanly) {
   int runs = 0;
   for (bool replacesOnClose : {false, true}) {
-  for (const Scenario& scenario : Scenarios()) {
-    Prepare(scenario, replacesOnClose);
-    ASSERT_EQ(fake::RunProgram(scenario.program), 0u) << scenario.name;
-    ASSERT_EQ(CountReports(), 0) << scenario.name;
-    const std::vector<Op> clean = fake::Double.sequence;
-    const int writeOpen = WriteOpenPosition();
-    const int backupAt = BackupPosition();
+    for (const Scenario& scenario : Scenarios()) {
+      Prepare(scenario, replacesOnClose);
+      ASSERT_EQ(fake::RunProgram(scenario.program), 0u) << scenario.name;
+      ASSERT_EQ(CountReports(), 0) << scenario.name;
+      const std::vector<Op> clean = fake::Double.sequence;
+      const int writeOpen = WriteOpenPosition();
+      const int backupAt = BackupPosition();
 
-    std::map<Op, int> seen;
-    for (size_t k = 0; k < clean.size(); ++k) {
-      Op op = clean[k];
-      int nth = ++seen[op];
-      for (uint32_t error : ErrorsOf(op)) {
-        Prepare(scenario, replacesOnClose);
-        if (error == ShortWrite) {
-          fake::ShortenCall(op, nth, 1);
-        } else {
-          fake::FailCall(op, nth, error);
-        }
-        uint32_t exitCode = fake::RunProgram(scenario.program);
-        std::string what = std::string(scenario.name) + (replacesOnClose ? ", replacing" : "") + ", call " + std::to_string(k + 1) + " (" +
-                           fake::OpName(op) + " #" + std::to_string(nth) + ") failing with " +
-                           std::to_string(error);
-        ++runs;
-        CheckCommonRules(scenario, exitCode, what);
-        CheckUserData(scenario, static_cast<int>(k), writeOpen, backupAt, what);
-        if (IsFileOperation(op)) {
-          uint32_t expected = error == ShortWrite ? ShortWriteError
-                              : op == Op::GetFileType ? UnknownFileTypeError
-                                                      : error;
-          EXPECT_EQ(exitCode, expected) << what;
-        } else {
-          EXPECT_EQ(CountReports(), 0) << what << ": only file operations end in a report";
+      std::map<Op, int> seen;
+      for (size_t k = 0; k < clean.size(); ++k) {
+        Op op = clean[k];
+        int nth = ++seen[op];
+        for (uint32_t error : ErrorsOf(op)) {
+          Prepare(scenario, replacesOnClose);
+          if (error == ShortWrite) {
+            fake::ShortenCall(op, nth, 1);
+          } else {
+            fake::FailCall(op, nth, error);
+          }
+          uint32_t exitCode = fake::RunProgram(scenario.program);
+          std::string what = std::string(scenario.name) + (replacesOnClose ? ", replacing" : "") +
+                             ", call " + std::to_string(k + 1) + " (" + fake::OpName(op) + " #" +
+                             std::to_string(nth) + ") failing with " + std::to_string(error);
+          ++runs;
+          CheckCommonRules(scenario, exitCode, what);
+          CheckUserData(scenario, static_cast<int>(k), writeOpen, backupAt, what);
+          if (IsFileOperation(op)) {
+            uint32_t expected = error == ShortWrite     ? ShortWriteError
+                                : op == Op::GetFileType ? UnknownFileTypeError
+                                                        : error;
+            EXPECT_EQ(exitCode, expected) << what;
+          } else {
+            EXPECT_EQ(CountReports(), 0) << what << ": only file operations end in a report";
+          }
         }
       }
     }
-  }
   }
   EXPECT_GT(runs, 1000);
 }

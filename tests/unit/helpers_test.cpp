@@ -13,13 +13,14 @@ class Helpers : public DoubleTest {};
 
 struct StampCase {
   const char* name;
-  FileTime written;         // UTC
-  int32_t offsetSeconds;    // the machine's time zone
+  FileTime written;       // UTC
+  int32_t offsetSeconds;  // the machine's time zone
   int32_t stamp;
 };
 
 constexpr int32_t Pack(int year, int month, int day, int hour, int minute, int second) {
-  return static_cast<int32_t>(static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day) << 16 |
+  return static_cast<int32_t>(static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day)
+                                  << 16 |
                               static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
 }
 
@@ -37,7 +38,8 @@ TEST_P(FileStamp, IsTheLocalWriteTimeInMsDosForm) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FileStamp,
     testing::Values(
-        StampCase{"Plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0, Pack(2024, 5, 17, 3, 4, 10)},
+        StampCase{"Plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0,
+                  Pack(2024, 5, 17, 3, 4, 10)},
         StampCase{"OddSecondsRoundDown", fake::MakeFileTime(2024, 5, 17, 3, 4, 11), 0,
                   Pack(2024, 5, 17, 3, 4, 10)},
         StampCase{"LocalTimeAheadCrossesMidnight", fake::MakeFileTime(2024, 12, 31, 20, 0, 0),
@@ -75,13 +77,14 @@ TEST_P(Presence, IgnoresAttributes) {
   EXPECT_TRUE(FileIsPresent("f"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Presence,
-    testing::Values(PresenceCase{"Archive", FILE_ATTRIBUTE_ARCHIVE_BIT},
-                    PresenceCase{"ReadOnly", FILE_ATTRIBUTE_READONLY_BIT},
-                    PresenceCase{"HiddenSystem", FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT},
-                    PresenceCase{"Normal", FILE_ATTRIBUTE_NORMAL_VALUE}),
-    RowName<PresenceCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, Presence,
+                         testing::Values(PresenceCase{"Archive", FILE_ATTRIBUTE_ARCHIVE_BIT},
+                                         PresenceCase{"ReadOnly", FILE_ATTRIBUTE_READONLY_BIT},
+                                         PresenceCase{
+                                             "HiddenSystem",
+                                             FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT},
+                                         PresenceCase{"Normal", FILE_ATTRIBUTE_NORMAL_VALUE}),
+                         RowName<PresenceCase>);
 
 TEST_F(Helpers, PresenceDeniesDirectoriesAndMissingNames) {
   fake::Double.files["d"].isDirectory = true;
@@ -142,8 +145,9 @@ TEST(ReportLength, IsTheNamedLengthForShortNumbers) {
 TEST_F(Helpers, ReportShowsAPlainErrorBoxAndEndsWithTheNumber) {
   uint32_t exitCode = fake::RunProgram([] { RuntimeErrorExit(32, 0xABC); });
   EXPECT_EQ(exitCode, 32u);
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{
-                             BoxLine(texts::ReportCaption, texts::ReportStart + std::string(" 32 at 00000ABC"), 0)});
+  EXPECT_EQ(ShownBoxes(),
+            std::vector<std::string>{BoxLine(
+                texts::ReportCaption, texts::ReportStart + std::string(" 32 at 00000ABC"), 0)});
 }
 
 // Two distinct places that run the file operation test; kept out of line so that each is one

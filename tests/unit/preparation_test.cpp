@@ -1,9 +1,10 @@
 // Getting the settings file ready: presence, attributes, the backup and its question.
+#include "preparation.h"
+
 #include <string>
 #include <vector>
 
 #include "common_helpers.h"
-#include "preparation.h"
 #include "test_support.h"
 
 namespace {
@@ -128,15 +129,15 @@ using texts::UpdateVerb;
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Backup,
-    testing::Values(
-        BackupCase{"FirstBackup", false, false, 0, true, nullptr, "new"},
-        BackupCase{"BackupReplaced", true, false, 0, true, nullptr, "new"},
-        BackupCase{"CreateFailsYes", false, true, IDYES_RESULT, true, CreateVerb, ""},
-        BackupCase{"CreateFailsNo", false, true, IDNO_RESULT, false, CreateVerb, ""},
-        BackupCase{"UpdateFailsYesKeepsTheOldBackup", true, true, IDYES_RESULT, true, UpdateVerb,
-                   "old"},
-        BackupCase{"UpdateFailsNo", true, true, IDNO_RESULT, false, UpdateVerb, "old"},
-        BackupCase{"AnyOtherAnswerIsNo", true, true, IDOK_RESULT, false, UpdateVerb, "old"}),
+    testing::Values(BackupCase{"FirstBackup", false, false, 0, true, nullptr, "new"},
+                    BackupCase{"BackupReplaced", true, false, 0, true, nullptr, "new"},
+                    BackupCase{"CreateFailsYes", false, true, IDYES_RESULT, true, CreateVerb, ""},
+                    BackupCase{"CreateFailsNo", false, true, IDNO_RESULT, false, CreateVerb, ""},
+                    BackupCase{"UpdateFailsYesKeepsTheOldBackup", true, true, IDYES_RESULT, true,
+                               UpdateVerb, "old"},
+                    BackupCase{"UpdateFailsNo", true, true, IDNO_RESULT, false, UpdateVerb, "old"},
+                    BackupCase{"AnyOtherAnswerIsNo", true, true, IDOK_RESULT, false, UpdateVerb,
+                               "old"}),
     RowName<BackupCase>);
 
 TEST_F(Preparation, ReadOnlyBackupCannotBeReplaced) {
@@ -155,7 +156,8 @@ TEST_F(Preparation, QuestionBytes) {
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   const std::string& text = fake::Double.boxes[0].text;
   // を作成 with no blank between, and the full-width question mark 81 48 at the very end.
-  EXPECT_NE(text.find("widthBack \x82\xF0\x8D\xEC\x90\xAC\x82\xC5"), std::string::npos) << Escaped(text);
+  EXPECT_NE(text.find("widthBack \x82\xF0\x8D\xEC\x90\xAC\x82\xC5"), std::string::npos)
+      << Escaped(text);
   EXPECT_EQ(Escaped(text.substr(text.size() - 4)), Escaped("\x82\xA9\x81\x48"));
 }
 

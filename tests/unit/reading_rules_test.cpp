@@ -33,7 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ReadingRules,
     testing::Values(
         ReadCase{"EmptyFileIsOneEmptyLine", "", {""}},
-        ReadCase{"HeaderAndEntryWithCrLf", "[DESKTOP]\r\nLISTWIDTH=430\r\n",
+        ReadCase{"HeaderAndEntryWithCrLf",
+                 "[DESKTOP]\r\nLISTWIDTH=430\r\n",
                  {"[DESKTOP]", "LISTWIDTH=430"}},
         ReadCase{"LastLineWithoutLineEnd", "a\r\nb", {"a", "b"}},
         ReadCase{"CrAloneEndsALine", "a\rb\r", {"a", "b"}},
@@ -44,15 +45,23 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"OnlyALineEnd", "\r\n", {""}},
         ReadCase{"NulBytesAreLineText", std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
         ReadCase{"CtrlZAsLastByte", "a\r\nb\r\n\x1A", {"a", "b"}},
-        ReadCase{"CtrlZInsideALineEndsTheText", "a\r\nb\x1A" "c\r\n[DESKTOP]\r\n", {"a", "b"}},
-        ReadCase{"CtrlZFirst", "\x1A" "a\r\n", {""}},
+        ReadCase{"CtrlZInsideALineEndsTheText",
+                 "a\r\nb\x1A"
+                 "c\r\n[DESKTOP]\r\n",
+                 {"a", "b"}},
+        ReadCase{"CtrlZFirst",
+                 "\x1A"
+                 "a\r\n",
+                 {""}},
         ReadCase{"CtrlZRightAfterCr", "a\r\x1A\nb", {"a"}},
         ReadCase{"LineAcrossRefills", LongLine + "\r\nx", {LongLine, "x"}},
-        ReadCase{"CrLfSplitAcrossARefill", std::string(127, 'a') + "\r\nb",
+        ReadCase{"CrLfSplitAcrossARefill",
+                 std::string(127, 'a') + "\r\nb",
                  {std::string(127, 'a'), "b"}},
-        ReadCase{"LineOfExactly128Bytes", std::string(128, 'a') + "\r\nb",
-                 {std::string(128, 'a'), "b"}},
-        ReadCase{"CodePage932BytesPassThrough", "\x83\x58\x83\x8C\r\n\x8E\x5C",
+        ReadCase{
+            "LineOfExactly128Bytes", std::string(128, 'a') + "\r\nb", {std::string(128, 'a'), "b"}},
+        ReadCase{"CodePage932BytesPassThrough",
+                 "\x83\x58\x83\x8C\r\n\x8E\x5C",
                  {"\x83\x58\x83\x8C", "\x8E\x5C"}}),
     RowName<ReadCase>);
 
@@ -123,16 +132,15 @@ TEST_P(WritingBack, GivesEveryLineItsCrLf) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, WritingBack,
-    testing::Values(
-        WriteCase{"CrLfLinesComeBackByteForByte", "[DESKTOP]\r\nLISTWIDTH=430\r\n",
-                  "[DESKTOP]\r\nLISTWIDTH=430\r\n"},
-        WriteCase{"LastLineGetsCrLf", "a\r\nb", "a\r\nb\r\n"},
-        WriteCase{"CrAloneBecomesCrLf", "a\rb\r", "a\r\nb\r\n"},
-        WriteCase{"LfInsideALineStays", "a\nb\r\n", "a\nb\r\n"},
-        WriteCase{"TrailingEmptyLineKeepsBothLineEnds", "a\r\n\r\n", "a\r\n\r\n"},
-        WriteCase{"EmptyFileBecomesOneLineEnd", "", "\r\n"},
-        WriteCase{"CtrlZAsLastByteIsDropped", "a\r\n\x1A", "a\r\n"},
-        WriteCase{"LongLineWrittenWhole", LongLine + "\r\n", LongLine + "\r\n"}),
+    testing::Values(WriteCase{"CrLfLinesComeBackByteForByte", "[DESKTOP]\r\nLISTWIDTH=430\r\n",
+                              "[DESKTOP]\r\nLISTWIDTH=430\r\n"},
+                    WriteCase{"LastLineGetsCrLf", "a\r\nb", "a\r\nb\r\n"},
+                    WriteCase{"CrAloneBecomesCrLf", "a\rb\r", "a\r\nb\r\n"},
+                    WriteCase{"LfInsideALineStays", "a\nb\r\n", "a\nb\r\n"},
+                    WriteCase{"TrailingEmptyLineKeepsBothLineEnds", "a\r\n\r\n", "a\r\n\r\n"},
+                    WriteCase{"EmptyFileBecomesOneLineEnd", "", "\r\n"},
+                    WriteCase{"CtrlZAsLastByteIsDropped", "a\r\n\x1A", "a\r\n"},
+                    WriteCase{"LongLineWrittenWhole", LongLine + "\r\n", LongLine + "\r\n"}),
     RowName<WriteCase>);
 
 class WritingSteps : public DoubleTest {};
@@ -176,17 +184,22 @@ const std::string Thousand = FillerLines(1000);
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CarriedOver,
-    testing::Values(
-        TrailingCase{"NothingBeyond", "a\r\nb", "", "a\r\nb\r\n"},
-        TrailingCase{"LoneCtrlZAtTheEndIsDropped", "a\r\n\x1A", "", "a\r\n"},
-        TrailingCase{"CtrlZInTheMiddle", "a\r\nb\x1A" "c\r\n", "\x1A" "c\r\n",
-                     "a\r\nb\r\n\x1A" "c\r\n"},
-        TrailingCase{"TwoCtrlZAtTheEnd", "a\r\n\x1A\x1A", "\x1A\x1A", "a\r\n\x1A\x1A"},
-        TrailingCase{"Line1001On", Thousand + "x\ry\x1A", "x\ry\x1A", Thousand + "x\ry\x1A"},
-        TrailingCase{"Line1001AfterACrAlone", FillerLines(999) + "z\rq", "q",
-                     FillerLines(999) + "z\r\nq"},
-        TrailingCase{"Exactly1000Lines", Thousand, "", Thousand},
-        TrailingCase{"Exactly1000LinesAndACtrlZ", Thousand + "\x1A", "", Thousand}),
+    testing::Values(TrailingCase{"NothingBeyond", "a\r\nb", "", "a\r\nb\r\n"},
+                    TrailingCase{"LoneCtrlZAtTheEndIsDropped", "a\r\n\x1A", "", "a\r\n"},
+                    TrailingCase{"CtrlZInTheMiddle",
+                                 "a\r\nb\x1A"
+                                 "c\r\n",
+                                 "\x1A"
+                                 "c\r\n",
+                                 "a\r\nb\r\n\x1A"
+                                 "c\r\n"},
+                    TrailingCase{"TwoCtrlZAtTheEnd", "a\r\n\x1A\x1A", "\x1A\x1A", "a\r\n\x1A\x1A"},
+                    TrailingCase{"Line1001On", Thousand + "x\ry\x1A", "x\ry\x1A",
+                                 Thousand + "x\ry\x1A"},
+                    TrailingCase{"Line1001AfterACrAlone", FillerLines(999) + "z\rq", "q",
+                                 FillerLines(999) + "z\r\nq"},
+                    TrailingCase{"Exactly1000Lines", Thousand, "", Thousand},
+                    TrailingCase{"Exactly1000LinesAndACtrlZ", Thousand + "\x1A", "", Thousand}),
     RowName<TrailingCase>);
 
 // The settings file is opened, for reading and for writing alike, so that others may read it
@@ -217,13 +230,12 @@ TEST_P(SettingsSharing, OthersMayReadButNotWrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SettingsSharing,
-    testing::Values(
-        SharingCase{"ReadingBesideAReader", false, GENERIC_READ_ACCESS, 0},
-        SharingCase{"ReadingBesideAWriter", false, GENERIC_WRITE_ACCESS,
-                    ERROR_SHARING_VIOLATION_CODE},
-        SharingCase{"WritingBesideAReader", true, GENERIC_READ_ACCESS, 0},
-        SharingCase{"WritingBesideAWriter", true, GENERIC_WRITE_ACCESS,
-                    ERROR_SHARING_VIOLATION_CODE}),
+    testing::Values(SharingCase{"ReadingBesideAReader", false, GENERIC_READ_ACCESS, 0},
+                    SharingCase{"ReadingBesideAWriter", false, GENERIC_WRITE_ACCESS,
+                                ERROR_SHARING_VIOLATION_CODE},
+                    SharingCase{"WritingBesideAReader", true, GENERIC_READ_ACCESS, 0},
+                    SharingCase{"WritingBesideAWriter", true, GENERIC_WRITE_ACCESS,
+                                ERROR_SHARING_VIOLATION_CODE}),
     RowName<SharingCase>);
 
 }  // namespace

@@ -1,16 +1,18 @@
 // The repair tool's whole run on the double: what it writes, what it keeps, what it says.
+#include "repair_run.h"
+
 #include <string>
 #include <vector>
 
 #include "arguments.h"
-#include "repair_run.h"
 #include "settings_text.h"
 #include "test_support.h"
 
 namespace {
 
 const std::string Success = BoxLine(texts::SuccessCaption, texts::Success, 0x40000);
-const char Settings[] = "[MAIN]\r\nA=1\r\n[DESKTOP]\r\nTOP=5\r\nLISTWIDTH=200\r\n\r\n[X]\r\nB=2\r\n";
+const char Settings[] =
+    "[MAIN]\r\nA=1\r\n[DESKTOP]\r\nTOP=5\r\nLISTWIDTH=200\r\n\r\n[X]\r\nB=2\r\n";
 
 std::string ErrorBox(const std::string& text) { return ErrorBoxLine(texts::RepairCaption, text); }
 
@@ -70,7 +72,8 @@ TEST_F(RepairRun, LinesBeyondTheStoreSurviveTheRewrite) {
   const std::string tail = "line1001\rline1002\n\x1A more\r\n[DESKTOP]\r\n";
   fake::PutFile("Qtv.ini", head + body + tail);
   EXPECT_EQ(RunRepairWith("Panefix.exe 77"), 0u);
-  EXPECT_EQ(Escaped(fake::FileBytes("Qtv.ini")), Escaped("[DESKTOP]\r\nLISTWIDTH=77\r\n" + body + tail));
+  EXPECT_EQ(Escaped(fake::FileBytes("Qtv.ini")),
+            Escaped("[DESKTOP]\r\nLISTWIDTH=77\r\n" + body + tail));
 }
 
 TEST_F(RepairRun, ReadOnlyHiddenSystemFileEndsNormalAndRewritten) {
@@ -93,10 +96,10 @@ TEST_F(RepairRun, ChangesTheDiskInOrderAndClosesBeforeReopening) {
       steps.push_back(entry);
     }
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{"SetFileAttributes Qtv.ini 128", "CopyFile Qtv.ini Qtv.ini_widthBack",
-                                             "CreateFile Qtv.ini", "CloseHandle", "CreateFile Qtv.ini",
-                                             "WriteFile 26", "CloseHandle",
-                                             "MessageBox " + texts::ProgramBytes(texts::SuccessCaption)}));
+  EXPECT_EQ(steps, (std::vector<std::string>{
+                       "SetFileAttributes Qtv.ini 128", "CopyFile Qtv.ini Qtv.ini_widthBack",
+                       "CreateFile Qtv.ini", "CloseHandle", "CreateFile Qtv.ini", "WriteFile 26",
+                       "CloseHandle", "MessageBox " + texts::ProgramBytes(texts::SuccessCaption)}));
 }
 
 struct RefusalCase {
@@ -130,21 +133,21 @@ TEST_P(RepairRefusal, ShowsOneBoxAndLeavesTheContent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RepairRefusal,
-    testing::Values(
-        RefusalCase{"TooManyArguments", "Panefix.exe 1 2", Settings, false,
-                    ErrorBox(texts::TooManyArguments), false},
-        RefusalCase{"OutOfRange", "Panefix.exe 0", Settings, false, ErrorBox(texts::OutOfRange),
-                    false},
-        RefusalCase{"NoSettingsFile", "Panefix.exe", nullptr, false,
-                    ErrorBox(texts::RepairNotFound), false},
-        RefusalCase{"BackupRefused", "Panefix.exe", Settings, true,
-                    BoxLine(texts::RepairCaption, texts::BackupQuestion(texts::CreateVerb),
-                            0x10134),
-                    false},
-        RefusalCase{"HeaderMissing", "Panefix.exe", "LISTWIDTH=5\r\n", false,
-                    ErrorBox(texts::HeaderMissing), true},
-        RefusalCase{"EntryRepeated", "Panefix.exe", "[DESKTOP]\r\nLISTWIDTH=5\r\nLISTWIDTH=6\r\n",
-                    false, ErrorBox(texts::EntryRepeated), true}),
+    testing::Values(RefusalCase{"TooManyArguments", "Panefix.exe 1 2", Settings, false,
+                                ErrorBox(texts::TooManyArguments), false},
+                    RefusalCase{"OutOfRange", "Panefix.exe 0", Settings, false,
+                                ErrorBox(texts::OutOfRange), false},
+                    RefusalCase{"NoSettingsFile", "Panefix.exe", nullptr, false,
+                                ErrorBox(texts::RepairNotFound), false},
+                    RefusalCase{"BackupRefused", "Panefix.exe", Settings, true,
+                                BoxLine(texts::RepairCaption,
+                                        texts::BackupQuestion(texts::CreateVerb), 0x10134),
+                                false},
+                    RefusalCase{"HeaderMissing", "Panefix.exe", "LISTWIDTH=5\r\n", false,
+                                ErrorBox(texts::HeaderMissing), true},
+                    RefusalCase{"EntryRepeated", "Panefix.exe",
+                                "[DESKTOP]\r\nLISTWIDTH=5\r\nLISTWIDTH=6\r\n", false,
+                                ErrorBox(texts::EntryRepeated), true}),
     RowName<RefusalCase>);
 
 TEST_F(RepairRun, YesToTheQuestionRepairsWithoutBackup) {
@@ -187,16 +190,17 @@ TEST_P(RepairFailure, EndsThroughTheReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RepairFailure,
-    testing::Values(
-        FailureCase{"OpenForReading", fake::Op::CreateFile, 1, ERROR_SHARING_VIOLATION_CODE, 0, true},
-        FailureCase{"Read", fake::Op::ReadFile, 2, 23, 0, true},
-        FailureCase{"CloseAfterReading", fake::Op::CloseHandle, 1, 6, 0, true},
-        FailureCase{"OpenForWriting", fake::Op::CreateFile, 2, ERROR_ACCESS_DENIED_CODE, 0, true},
-        FailureCase{"FirstBlockWritten", fake::Op::WriteFile, 1, 112, 0, false},
-        FailureCase{"LastBlockAtClose", fake::Op::WriteFile, 3, 112, 0, false},
-        FailureCase{"CloseAfterWriting", fake::Op::CloseHandle, 2, 1117, 0, false},
-        FailureCase{"ShortWriteOfAFullBlock", fake::Op::WriteFile, 1, 101, 1, false},
-        FailureCase{"ShortWriteAtClose", fake::Op::WriteFile, 3, 101, 5, false}),
+    testing::Values(FailureCase{"OpenForReading", fake::Op::CreateFile, 1,
+                                ERROR_SHARING_VIOLATION_CODE, 0, true},
+                    FailureCase{"Read", fake::Op::ReadFile, 2, 23, 0, true},
+                    FailureCase{"CloseAfterReading", fake::Op::CloseHandle, 1, 6, 0, true},
+                    FailureCase{"OpenForWriting", fake::Op::CreateFile, 2, ERROR_ACCESS_DENIED_CODE,
+                                0, true},
+                    FailureCase{"FirstBlockWritten", fake::Op::WriteFile, 1, 112, 0, false},
+                    FailureCase{"LastBlockAtClose", fake::Op::WriteFile, 3, 112, 0, false},
+                    FailureCase{"CloseAfterWriting", fake::Op::CloseHandle, 2, 1117, 0, false},
+                    FailureCase{"ShortWriteOfAFullBlock", fake::Op::WriteFile, 1, 101, 1, false},
+                    FailureCase{"ShortWriteAtClose", fake::Op::WriteFile, 3, 101, 5, false}),
     RowName<FailureCase>);
 
 TEST_F(RepairRun, UnknownFileTypeOnWritingIsError105) {

@@ -1,10 +1,11 @@
 // The viewer's whole run on the double: every box it can show, and that it changes nothing.
+#include "viewer_run.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
-#include "viewer_run.h"
 
 namespace {
 
@@ -48,18 +49,26 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ViewerCase{"ValueShown", "[DESKTOP]\r\nLISTWIDTH=430\r\n", false, {ResultBox("430")}},
         ViewerCase{"EmptyValue", "[DESKTOP]\r\nLISTWIDTH=\r\n", false, {ResultBox("")}},
-        ViewerCase{"ValueShownUnchanged", "[DESKTOP]\r\nLISTWIDTH= 4x0 px\r\n", false,
+        ViewerCase{"ValueShownUnchanged",
+                   "[DESKTOP]\r\nLISTWIDTH= 4x0 px\r\n",
+                   false,
                    {ResultBox(" 4x0 px")}},
-        ViewerCase{"ValueAfterTheFirstEqualsSign", "[DESKTOP]\r\nA=LISTWIDTH=5\r\n", false,
+        ViewerCase{"ValueAfterTheFirstEqualsSign",
+                   "[DESKTOP]\r\nA=LISTWIDTH=5\r\n",
+                   false,
                    {ResultBox("LISTWIDTH=5")}},
-        ViewerCase{"CodePage932Value", "[DESKTOP]\r\nLISTWIDTH=\x82\x54\x82\x4F\r\n", false,
+        ViewerCase{"CodePage932Value",
+                   "[DESKTOP]\r\nLISTWIDTH=\x82\x54\x82\x4F\r\n",
+                   false,
                    {ResultBox("\x82\x54\x82\x4F")}},
         ViewerCase{"NoSettingsFile", nullptr, false, {ErrorBox(texts::ViewerNotFound)}},
         ViewerCase{"NoSettingsFileWhileHostRuns", nullptr, true, {ErrorBox(texts::ViewerNotFound)}},
-        ViewerCase{"HostRunning", "[DESKTOP]\r\nLISTWIDTH=430\r\n", true,
-                   {ErrorBox(texts::HostRunning)}},
+        ViewerCase{
+            "HostRunning", "[DESKTOP]\r\nLISTWIDTH=430\r\n", true, {ErrorBox(texts::HostRunning)}},
         ViewerCase{"HeaderMissing", "LISTWIDTH=430\r\n", false, {ErrorBox(texts::HeaderMissing)}},
-        ViewerCase{"EntryRepeated", "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=2\r\n", false,
+        ViewerCase{"EntryRepeated",
+                   "[DESKTOP]\r\nLISTWIDTH=1\r\nLISTWIDTH=2\r\n",
+                   false,
                    {ErrorBox(texts::EntryRepeated)}}),
     RowName<ViewerCase>);
 
@@ -81,9 +90,11 @@ TEST_F(ViewerRun, AnUnpackableTimeDoesNotCountAsMissing) {
 TEST_F(ViewerRun, ReadsOnlyAndClosesBeforeLocating) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
   EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
-  EXPECT_EQ(fake::Double.log, (std::vector<std::string>{
-                                  "FindFirstFile Qtv.ini", "FindWindow TOstrelForm", "CreateFile Qtv.ini", "ReadFile 128",
-                                  "ReadFile 128", "CloseHandle", "MessageBox " + std::string(texts::ViewerCaption)}));
+  EXPECT_EQ(
+      fake::Double.log,
+      (std::vector<std::string>{"FindFirstFile Qtv.ini", "FindWindow TOstrelForm",
+                                "CreateFile Qtv.ini", "ReadFile 128", "ReadFile 128", "CloseHandle",
+                                "MessageBox " + std::string(texts::ViewerCaption)}));
 }
 
 struct FailureCase {
@@ -112,15 +123,16 @@ TEST_P(ViewerFailure, EndsThroughTheReport) {
   EXPECT_EQ(fake::Double.log.back(), "ExitProcess " + std::to_string(c.error));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ViewerFailure,
-    testing::Values(
-        FailureCase{"OpenRefused", fake::Op::CreateFile, 1, ERROR_SHARING_VIOLATION_CODE},
-        FailureCase{"OpenOfAVanishedFile", fake::Op::CreateFile, 1, ERROR_FILE_NOT_FOUND_CODE},
-        FailureCase{"FirstRead", fake::Op::ReadFile, 1, 23},
-        FailureCase{"ReadAtTheEndOfFileTest", fake::Op::ReadFile, 2, 1117},
-        FailureCase{"Close", fake::Op::CloseHandle, 1, 6}),
-    RowName<FailureCase>);
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerFailure,
+                         testing::Values(FailureCase{"OpenRefused", fake::Op::CreateFile, 1,
+                                                     ERROR_SHARING_VIOLATION_CODE},
+                                         FailureCase{"OpenOfAVanishedFile", fake::Op::CreateFile, 1,
+                                                     ERROR_FILE_NOT_FOUND_CODE},
+                                         FailureCase{"FirstRead", fake::Op::ReadFile, 1, 23},
+                                         FailureCase{"ReadAtTheEndOfFileTest", fake::Op::ReadFile,
+                                                     2, 1117},
+                                         FailureCase{"Close", fake::Op::CloseHandle, 1, 6}),
+                         RowName<FailureCase>);
 
 TEST_F(ViewerRun, AnotherProgramWritingTheFileGivesSharingViolation) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
@@ -137,8 +149,9 @@ TEST_F(ViewerRun, TextsAreCodePage932Bytes) {
   ASSERT_EQ(fake::Double.boxes.size(), 1u);
   const std::string& text = fake::Double.boxes[0].text;
   // 「Qtv.exe と同じフォルダ」 : U+300C is 81 75, U+300D is 81 76.
-  EXPECT_NE(text.find("\x81\x75Qtv.exe \x82\xC6\x93\xAF\x82\xB6\x83\x74\x83\x48\x83\x8B\x83\x5F\x81\x76"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("\x81\x75Qtv.exe \x82\xC6\x93\xAF\x82\xB6\x83\x74\x83\x48\x83\x8B\x83\x5F\x81\x76"),
+      std::string::npos)
       << Escaped(text);
   // 下さい。 ends the text: 89 BA 82 B3 82 A2 81 42.
   EXPECT_EQ(Escaped(text.substr(text.size() - 8)), Escaped("\x89\xBA\x82\xB3\x82\xA2\x81\x42"));

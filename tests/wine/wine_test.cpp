@@ -1,11 +1,11 @@
 #include "wine_test.h"
 
-#include "program_texts.h"
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <regex>
+
+#include "program_texts.h"
 
 namespace winetest {
 
@@ -63,7 +63,8 @@ uint32_t ExpectRuntimeErrorReport(const SeenBox& box, uint32_t number,
   EXPECT_EQ(box.buttons, "ok");
   EXPECT_EQ(box.text.size(), 29u) << box.text;
   char start[32];
-  std::snprintf(start, sizeof start, "%s%3u at ", texts::ReportStart, static_cast<unsigned>(number));
+  std::snprintf(start, sizeof start, "%s%3u at ", texts::ReportStart,
+                static_cast<unsigned>(number));
   std::smatch match;
   if (!std::regex_match(box.text, match, std::regex(std::string(start) + "([0-9A-F]{8})"))) {
     ADD_FAILURE() << "expected \"" << start << "XXXXXXXX\", got \"" << box.text << "\"";
