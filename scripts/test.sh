@@ -54,6 +54,9 @@ for preset in windows-x64 windows-x86 native native-asan; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "== Layout: every C and C++ file as .clang-format lays it out"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 echo "== clang-tidy on the product code"
 scripts/tidy.sh
 
