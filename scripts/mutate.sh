@@ -23,7 +23,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-faults=$repo/tests/mutations/faults.txt
+faults=${MUTATE_FAULTS:-$repo/tests/mutations/faults.txt}
 work=${MUTATE_DIR:-/tmp/panefix-mutate}
 tree=$work/tree
 build=$work/build
@@ -111,6 +111,8 @@ elif command == "apply":
     path = f"{tree}/{fault['file']}"
     with open(path, encoding="utf-8") as source:
         text = source.read()
+    if text.count(fault["find"]) != 1:
+        sys.exit(f"{fault['id']}: {fault['file']}: the snippet does not occur exactly once")
     with open(path, "w", encoding="utf-8") as target:
         target.write(text.replace(fault["find"], fault["replace"], 1))
 PY
@@ -137,12 +139,15 @@ rebuild() {
 # the time ran out.
 run_tests() {
   timeout --kill-after=10 "$timeout_seconds" \
-    unshare --pid --fork --mount-proc \
+    unshare --pid --fork --kill-child --mount-proc \
     ctest --test-dir "$build" -L 'unit|native' -j2 --stop-on-failure --output-on-failure \
     >"$1" 2>&1
 }
 
 prepare_tree
+# The run reads its own copy of the list, so that the list can be edited while it runs.
+cp "$faults" "$work/faults.txt"
+faults=$work/faults.txt
 if [ ${#selected[@]} -eq 0 ]; then
   mapfile -t selected < <(fault_tool ids)
 fi
@@ -180,6 +185,7 @@ restore_planted() {
   fi
 }
 trap restore_planted EXIT
+trap 'exit 130' INT TERM HUP
 
 caught=0
 survivors=()
