@@ -49,29 +49,39 @@ class ReferenceDecoder {
   iconv_t converter_;
 };
 
-TEST(Cp932TextTest, DecodesTheCharactersOfEachKind) {
-  const struct {
-    const char* what;
-    std::string cp932;
-    std::string utf8;
-  } cases[] = {
-      {"nothing", "", ""},
-      {"ASCII, with the backslash and tilde kept", "a\\~\r\n", "a\\~\r\n"},
-      {"halfwidth katakana", "\xB1\xDF", "ｱﾟ"},
-      {"kanji", "\x8A\xBF\x8E\x9A", "漢字"},
-      {"fullwidth reverse solidus and tilde", "\x81\x5F\x81\x60", "＼～"},
-      {"NEC special character", "\x87\x40", "①"},
-      {"IBM extension", "\xFA\x40", "ⅰ"},
-      {"bytes that are no character", "\x80\xA0\xFD\xFE\xFF", "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"lead byte before a byte no pair ends with", "\x81\x7F\x82 ", "\uFFFD\x7F\uFFFD "},
-      {"lead byte before an unassigned pair", "\x85\x40z", "\uFFFD@z"},
-      {"lead byte at the end", "x\x82", "x\uFFFD"},
-      {"NUL inside", std::string("a\0b", 3), std::string("a\0b", 3)},
-  };
-  for (const auto& row : cases) {
-    EXPECT_EQ(row.utf8, Utf8FromCp932(row.cp932)) << row.what;
-  }
+// A kind of character, by a name that serves as the test's own, with its bytes and their text.
+struct KindCase {
+  const char* name;
+  std::string cp932;
+  std::string utf8;
+};
+
+const KindCase KindCases[] = {
+    {"Nothing", "", ""},
+    {"AsciiWithTheBackslashAndTildeKept", "a\\~\r\n", "a\\~\r\n"},
+    {"HalfwidthKatakana", "\xB1\xDF", "ｱﾟ"},
+    {"Kanji", "\x8A\xBF\x8E\x9A", "漢字"},
+    {"FullwidthReverseSolidusAndTilde", "\x81\x5F\x81\x60", "＼～"},
+    {"NecSpecialCharacter", "\x87\x40", "①"},
+    {"IbmExtension", "\xFA\x40", "ⅰ"},
+    {"BytesThatAreNoCharacter", "\x80\xA0\xFD\xFE\xFF", "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+    {"LeadByteBeforeAByteNoPairEndsWith", "\x81\x7F\x82 ", "\uFFFD\x7F\uFFFD "},
+    {"LeadByteBeforeAnUnassignedPair", "\x85\x40z", "\uFFFD@z"},
+    {"LeadByteAtTheEnd", "x\x82", "x\uFFFD"},
+    {"NulInside", std::string("a\0b", 3), std::string("a\0b", 3)},
+};
+
+class Cp932KindTest : public testing::TestWithParam<KindCase> {};
+
+TEST_P(Cp932KindTest, DecodesTheCharactersOfEachKind) {
+  const KindCase& row = GetParam();
+  EXPECT_EQ(row.utf8, Utf8FromCp932(row.cp932));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, Cp932KindTest, testing::ValuesIn(KindCases),
+                         [](const testing::TestParamInfo<KindCase>& row) {
+                           return std::string(row.param.name);
+                         });
 
 TEST(Cp932TextTest, DecodesEveryByteAndBytePairAsTheSystemConverterDoes) {
   ReferenceDecoder reference;

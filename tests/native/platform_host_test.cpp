@@ -29,30 +29,37 @@ struct ProgramNameCase {
   bool isHost;
 };
 
-TEST_F(HostWindowTest, HostIsAProcessWhoseProgramIsQtvExe) {
-  const ProgramNameCase cases[] = {
-      {"Qtv.exe", true},
-      {"QTV.EXE", true},
-      {"qtv.Exe", true},
-      {"/opt/ostrel/Qtv.exe", true},
-      {"./Qtv.exe", true},
-      {"C:\\Program Files\\Ostrel\\Qtv.exe", true},
-      {"Z:\\home\\user/ostrel\\Qtv.exe", true},
-      {"Qtv.exe.bak", false},
-      {"MyQtv.exe", false},
-      {"Qtv", false},
-      {"Qtv.ex", false},
-      {"Qtv.exe/", false},
-      {"Qtv.exe\\sleep", false},
-      {"Qtv.exe with blanks", false},
-      {"sleep", false},
-  };
-  for (const ProgramNameCase& row : cases) {
-    SCOPED_TRACE(row.firstWord);
-    native::StandInProcess host(row.firstWord);
-    EXPECT_EQ(row.isHost, OsWindowExists(HostClass));
-  }
+const ProgramNameCase ProgramNameCases[] = {
+    {"Qtv.exe", true},
+    {"QTV.EXE", true},
+    {"qtv.Exe", true},
+    {"/opt/ostrel/Qtv.exe", true},
+    {"./Qtv.exe", true},
+    {"C:\\Program Files\\Ostrel\\Qtv.exe", true},
+    {"Z:\\home\\user/ostrel\\Qtv.exe", true},
+    {"Qtv.exe.bak", false},
+    {"MyQtv.exe", false},
+    {"Qtv", false},
+    {"Qtv.ex", false},
+    {"Qtv.exe/", false},
+    {"Qtv.exe\\sleep", false},
+    {"Qtv.exe with blanks", false},
+    {"sleep", false},
+};
+
+class HostProgramNameTest : public HostWindowTest,
+                            public testing::WithParamInterface<ProgramNameCase> {};
+
+TEST_P(HostProgramNameTest, HostIsAProcessWhoseProgramIsQtvExe) {
+  const ProgramNameCase& row = GetParam();
+  native::StandInProcess host(row.firstWord);
+  EXPECT_EQ(row.isHost, OsWindowExists(HostClass)) << row.firstWord;
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostProgramNameTest, testing::ValuesIn(ProgramNameCases),
+                         [](const testing::TestParamInfo<ProgramNameCase>& row) {
+                           return support::NameOf(row.param.firstWord);
+                         });
 
 TEST_F(HostWindowTest, OnlyTheHostClassIsLookedFor) {
   native::StandInProcess host("Qtv.exe");

@@ -20,6 +20,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "native_support.h"
@@ -330,24 +331,29 @@ TEST_P(RepairArguments, TakesTheWidthFromItsCommandLine) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, RepairArguments, testing::ValuesIn(ArgumentCases), ArgumentRowName);
 
-TEST(RepairNativeTest, AnswersHelpAndVersionGivenAloneTouchingNoFile) {
-  for (const char* option : {"--help", "--version"}) {
-    SCOPED_TRACE(option);
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    native::WriteBytes(folder / SettingsName, Basic);
-    RepairRun run = RunRepair(folder, {option});
-    EXPECT_EQ(0, run.child.exitCode);
-    EXPECT_EQ("", run.child.err);
-    if (std::string(option) == "--version") {
-      EXPECT_EQ("panefix " PANEFIX_PRODUCT_VERSION "\n", run.child.out);
-    } else {
-      EXPECT_EQ(0u, run.child.out.rfind("Usage: panefix [WIDTH]\n", 0)) << run.child.out;
-    }
-    ExpectUntouched(run, SettingsName);
-    ExpectUntouched(run, BackupName);
+class RepairAloneOption : public testing::TestWithParam<const char*> {};
+
+TEST_P(RepairAloneOption, AnswersHelpAndVersionGivenAloneTouchingNoFile) {
+  const std::string option = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  RepairRun run = RunRepair(folder, {option});
+  EXPECT_EQ(0, run.child.exitCode);
+  EXPECT_EQ("", run.child.err);
+  if (option == "--version") {
+    EXPECT_EQ("panefix " PANEFIX_PRODUCT_VERSION "\n", run.child.out);
+  } else {
+    EXPECT_EQ(0u, run.child.out.rfind("Usage: panefix [WIDTH]\n", 0)) << run.child.out;
   }
+  ExpectUntouched(run, SettingsName);
+  ExpectUntouched(run, BackupName);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairAloneOption, testing::Values("--help", "--version"),
+                         [](const testing::TestParamInfo<const char*>& row) {
+                           return support::TitleName(row.param);
+                         });
 
 struct ModeCase {
   mode_t mode;
@@ -407,33 +413,55 @@ struct LetterCaseCase {
   const char* backup;     // where the backup is afterwards
 };
 
-TEST(RepairNativeTest, FindsItsFilesWhateverTheirLetterCase) {
-  const LetterCaseCase cases[] = {
-      {"QTV.INI", nullptr, "Qtv.ini_widthBack"},
-      {"qtv.ini", "QTV.INI_WIDTHBACK", "QTV.INI_WIDTHBACK"},
-  };
-  for (const LetterCaseCase& row : cases) {
-    SCOPED_TRACE(row.settings);
-    ScratchFolder folder;
-    native::WriteBytes(folder / row.settings, Basic);
-    if (row.oldBackup != nullptr) {
-      native::WriteBytes(folder / row.oldBackup, "old");
-    }
-    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path());
-    EXPECT_EQ(0, result.exitCode);
-    EXPECT_EQ(Success, result.out);
-    FolderMap after = native::FolderState(folder.Path());
-    EXPECT_EQ(2u, after.size()) << "a file was made under another name";
-    EXPECT_EQ(Repaired("430"), after[row.settings].content);
-    EXPECT_EQ(Basic, after[row.backup].content);
+const LetterCaseCase LetterCaseCases[] = {
+    {"QTV.INI", nullptr, "Qtv.ini_widthBack"},
+    {"qtv.ini", "QTV.INI_WIDTHBACK", "QTV.INI_WIDTHBACK"},
+};
+
+class RepairLetterCase : public testing::TestWithParam<LetterCaseCase> {};
+
+TEST_P(RepairLetterCase, FindsItsFilesWhateverTheirLetterCase) {
+  const LetterCaseCase& row = GetParam();
+  ScratchFolder folder;
+  native::WriteBytes(folder / row.settings, Basic);
+  if (row.oldBackup != nullptr) {
+    native::WriteBytes(folder / row.oldBackup, "old");
   }
+  ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, folder.Path());
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ(Success, result.out);
+  FolderMap after = native::FolderState(folder.Path());
+  EXPECT_EQ(2u, after.size()) << "a file was made under another name";
+  EXPECT_EQ(Repaired("430"), after[row.settings].content);
+  EXPECT_EQ(Basic, after[row.backup].content);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairLetterCase, testing::ValuesIn(LetterCaseCases),
+                         [](const testing::TestParamInfo<LetterCaseCase>& row) {
+                           return support::NameOf(row.param.settings);
+                         });
 
 // Ways to make the copy to the backup fail, each with the verb the question names.
 struct Obstacle {
   const char* what;
   void (*prepare)(const ScratchFolder& folder);
-  const std::string& verb;
+  const char* verb;
+};
+
+const Obstacle Obstacles[] = {
+    // A directory is no backup to the existence test, so the question names 作成.
+    {"a directory under the backup name",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkdir((folder / BackupName).c_str(), 0755));
+       native::WriteBytes(folder / BackupName + "/inside", "x");
+     },
+     texts::CreateVerb},
+    {"a read-only backup",
+     [](const ScratchFolder& folder) {
+       native::WriteBytes(folder / BackupName, "old backup\r\n");
+       ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0444));
+     },
+     texts::UpdateVerb},
 };
 
 struct AnswerCase {
@@ -441,49 +469,42 @@ struct AnswerCase {
   bool yes;
 };
 
-TEST(RepairNativeTest, AsksWhetherToGoOnWhenTheBackupCannotBeWritten) {
-  const Obstacle obstacles[] = {
-      // A directory is no backup to the existence test, so the question names 作成.
-      {"a directory under the backup name",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, mkdir((folder / BackupName).c_str(), 0755));
-         native::WriteBytes(folder / BackupName + "/inside", "x");
-       },
-       CreateVerb},
-      {"a read-only backup",
-       [](const ScratchFolder& folder) {
-         native::WriteBytes(folder / BackupName, "old backup\r\n");
-         ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0444));
-       },
-       UpdateVerb},
-  };
-  const AnswerCase answers[] = {
-      {"y\n", true},    {"yes\n", true},         {"YES\n", true},  {"Y\r\n", true}, {"yEs", true},
-      {"y\nn\n", true}, {"n\n", false},          {"\n", false},    {"", false},     {"no\n", false},
-      {" y\n", false},  {"yes please\n", false}, {"\ny\n", false}, {"ja\n", false},
-  };
-  for (const Obstacle& obstacle : obstacles) {
-    for (const AnswerCase& answer : answers) {
-      SCOPED_TRACE(testing::Message() << obstacle.what << ", answer " << Escaped(answer.input));
-      ScratchFolder folder;
-      AddNeighbours(folder);
-      native::WriteBytes(folder / SettingsName, Basic);
-      obstacle.prepare(folder);
-      RunOptions options;
-      options.input = answer.input;
-      RepairRun run = RunRepair(folder, {"512"}, options);
-      EXPECT_EQ(answer.yes ? 0 : 1, run.child.exitCode);
-      EXPECT_EQ(Question(obstacle.verb), run.child.err);
-      EXPECT_EQ(answer.yes ? Success : "", run.child.out);
-      if (answer.yes) {
-        ExpectFile(run, SettingsName, Repaired("512"));
-      } else {
-        ExpectUntouched(run, SettingsName);
-      }
-      ExpectUntouched(run, BackupName);
-    }
+const AnswerCase Answers[] = {
+    {"y\n", true},    {"yes\n", true},         {"YES\n", true},  {"Y\r\n", true}, {"yEs", true},
+    {"y\nn\n", true}, {"n\n", false},          {"\n", false},    {"", false},     {"no\n", false},
+    {" y\n", false},  {"yes please\n", false}, {"\ny\n", false}, {"ja\n", false},
+};
+
+using ObstacleAnswer = std::tuple<Obstacle, AnswerCase>;
+
+class RepairBackupObstacle : public testing::TestWithParam<ObstacleAnswer> {};
+
+TEST_P(RepairBackupObstacle, AsksWhetherToGoOnWhenTheBackupCannotBeWritten) {
+  const auto& [obstacle, answer] = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, Basic);
+  obstacle.prepare(folder);
+  RunOptions options;
+  options.input = answer.input;
+  RepairRun run = RunRepair(folder, {"512"}, options);
+  EXPECT_EQ(answer.yes ? 0 : 1, run.child.exitCode);
+  EXPECT_EQ(Question(obstacle.verb), run.child.err);
+  EXPECT_EQ(answer.yes ? Success : "", run.child.out);
+  if (answer.yes) {
+    ExpectFile(run, SettingsName, Repaired("512"));
+  } else {
+    ExpectUntouched(run, SettingsName);
   }
+  ExpectUntouched(run, BackupName);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairBackupObstacle,
+                         testing::Combine(testing::ValuesIn(Obstacles), testing::ValuesIn(Answers)),
+                         [](const testing::TestParamInfo<ObstacleAnswer>& row) {
+                           return support::TitleName(std::get<0>(row.param).what) + "_Answer_" +
+                                  support::NameOf(std::get<1>(row.param).input);
+                         });
 
 // What stands in the scratch folder under the settings file's name before a run.
 struct PreparedCase {
@@ -491,144 +512,182 @@ struct PreparedCase {
   void (*prepare)(const ScratchFolder& folder);
 };
 
-TEST(RepairNativeTest, SettingsFileThatIsNotThere) {
-  const PreparedCase cases[] = {
-      {"no file", [](const ScratchFolder&) {}},
-      {"a directory of that name",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, mkdir((folder / SettingsName).c_str(), 0755));
-       }},
-      {"a link to nothing",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
-       }},
-  };
-  for (const PreparedCase& row : cases) {
-    for (bool withBackup : {false, true}) {
-      SCOPED_TRACE(testing::Message() << row.what << (withBackup ? ", old backup" : ""));
-      ScratchFolder folder;
-      AddNeighbours(folder);
-      row.prepare(folder);
-      if (withBackup) {
-        native::WriteBytes(folder / BackupName, Basic);
-      }
-      RepairRun run = RunRepair(folder, {"450"});
-      EXPECT_EQ(1, run.child.exitCode);
-      EXPECT_EQ("", run.child.out);
-      EXPECT_EQ(NotFound, run.child.err);
-      ExpectUntouched(run, SettingsName);
-      ExpectUntouched(run, BackupName);
-    }
-  }
+// A prepared case with whether an older backup is there too, or with the answer to the backup
+// question.
+using PreparedWithBackup = std::tuple<PreparedCase, bool>;
+using PreparedWithAnswer = std::tuple<PreparedCase, const char*>;
+
+std::string BackupRowName(bool withBackup) {
+  return withBackup ? "WithAnOlderBackup" : "WithoutBackup";
 }
 
-TEST(RepairNativeTest, FailedReadEndsWithTheRuntimeErrorReport) {
+std::string AnswerRowName(const char* input) { return input[0] == 'y' ? "AnswerYes" : "AnswerNo"; }
+
+const PreparedCase NotThereCases[] = {
+    {"no file", [](const ScratchFolder&) {}},
+    {"a directory of that name",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkdir((folder / SettingsName).c_str(), 0755));
+     }},
+    {"a link to nothing",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
+     }},
+};
+
+class RepairNotThere : public testing::TestWithParam<PreparedWithBackup> {};
+
+TEST_P(RepairNotThere, SettingsFileThatIsNotThere) {
+  const auto& [row, withBackup] = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  row.prepare(folder);
+  if (withBackup) {
+    native::WriteBytes(folder / BackupName, Basic);
+  }
+  RepairRun run = RunRepair(folder, {"450"});
+  EXPECT_EQ(1, run.child.exitCode);
+  EXPECT_EQ("", run.child.out);
+  EXPECT_EQ(NotFound, run.child.err);
+  ExpectUntouched(run, SettingsName);
+  ExpectUntouched(run, BackupName);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairNotThere,
+                         testing::Combine(testing::ValuesIn(NotThereCases), testing::Bool()),
+                         [](const testing::TestParamInfo<PreparedWithBackup>& row) {
+                           return support::TitleName(std::get<0>(row.param).what) + "_" +
+                                  BackupRowName(std::get<1>(row.param));
+                         });
+
+using BackupAndAnswer = std::tuple<bool, const char*>;
+
+class RepairFailedRead : public testing::TestWithParam<BackupAndAnswer> {};
+
+TEST_P(RepairFailedRead, FailedReadEndsWithTheRuntimeErrorReport) {
   // Through this link the program reads its own memory from address 0: the open succeeds and
   // the first read fails with EIO. The copy fails the same way, so the question comes first.
   // A copy that fails midway leaves the older backup as it was, and no partial file behind.
-  for (bool withBackup : {false, true}) {
-    for (const char* input : {"y\n", "n\n"}) {
-      SCOPED_TRACE(std::string(input) + (withBackup ? " with an older backup" : ""));
-      ScratchFolder folder;
-      AddNeighbours(folder);
-      ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
-      if (withBackup) {
-        native::WriteBytes(folder / BackupName, Basic);
-      }
-      RunOptions options;
-      options.input = input;
-      RepairRun run = RunRepair(folder, {}, options);
-      ExpectUntouched(run, SettingsName);
-      ExpectUntouched(run, BackupName);
-      EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
-      EXPECT_EQ("", run.child.out);
-      const std::string& err = run.child.err;
-      const std::string question = Question(withBackup ? UpdateVerb : CreateVerb);
-      ASSERT_EQ(question, err.substr(0, question.size()));
-      if (input[0] == 'y') {
-        EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
-        EXPECT_TRUE(
-            std::regex_match(err.substr(question.size()), Report(1117, "Input/output error")))
-            << err;
-      } else {
-        EXPECT_EQ(1, run.child.exitCode);
-        EXPECT_EQ(question, err);
-      }
-    }
+  const auto& [withBackup, input] = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
+  if (withBackup) {
+    native::WriteBytes(folder / BackupName, Basic);
+  }
+  RunOptions options;
+  options.input = input;
+  RepairRun run = RunRepair(folder, {}, options);
+  ExpectUntouched(run, SettingsName);
+  ExpectUntouched(run, BackupName);
+  EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
+  EXPECT_EQ("", run.child.out);
+  const std::string& err = run.child.err;
+  const std::string question = Question(withBackup ? UpdateVerb : CreateVerb);
+  ASSERT_EQ(question, err.substr(0, question.size()));
+  if (input[0] == 'y') {
+    EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
+    EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117, "Input/output error")))
+        << err;
+  } else {
+    EXPECT_EQ(1, run.child.exitCode);
+    EXPECT_EQ(question, err);
   }
 }
 
-TEST(RepairNativeTest, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
-  // A device has no end, and a named pipe without a writer would keep the program waiting at the
-  // open: neither the copy nor the read takes one.
-  const PreparedCase cases[] = {
-      {"link to /dev/zero",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, symlink("/dev/zero", (folder / SettingsName).c_str()));
-       }},
-      {"named pipe",
-       [](const ScratchFolder& folder) {
-         ASSERT_EQ(0, mkfifo((folder / SettingsName).c_str(), 0644));
-       }},
-  };
-  for (const PreparedCase& row : cases) {
-    for (const char* input : {"y\n", "n\n"}) {
-      SCOPED_TRACE(testing::Message() << row.what << ", answer " << input[0]);
-      ScratchFolder folder;
-      AddNeighbours(folder);
-      row.prepare(folder);
-      RunOptions options;
-      options.input = input;
-      RepairRun run = RunRepair(folder, {}, options);
-      ExpectUntouched(run, SettingsName);
-      EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
-      EXPECT_EQ("", run.child.out);
-      const std::string question = Question(CreateVerb);
-      const std::string& err = run.child.err;
-      ASSERT_EQ(question, err.substr(0, question.size()));
-      if (input[0] == 'y') {
-        EXPECT_EQ(5, run.child.exitCode);
-        EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5, "not a plain file")))
-            << err;
-      } else {
-        EXPECT_EQ(1, run.child.exitCode);
-        EXPECT_EQ(question, err);
-      }
-    }
+INSTANTIATE_TEST_SUITE_P(Rows, RepairFailedRead,
+                         testing::Combine(testing::Bool(), testing::Values("y\n", "n\n")),
+                         [](const testing::TestParamInfo<BackupAndAnswer>& row) {
+                           return BackupRowName(std::get<0>(row.param)) + "_" +
+                                  AnswerRowName(std::get<1>(row.param));
+                         });
+
+// A device has no end, and a named pipe without a writer would keep the program waiting at the
+// open: neither the copy nor the read takes one.
+const PreparedCase NoPlainFileCases[] = {
+    {"link to /dev/zero",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, symlink("/dev/zero", (folder / SettingsName).c_str()));
+     }},
+    {"named pipe",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkfifo((folder / SettingsName).c_str(), 0644));
+     }},
+};
+
+class RepairNoPlainFile : public testing::TestWithParam<PreparedWithAnswer> {};
+
+TEST_P(RepairNoPlainFile, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
+  const auto& [row, input] = GetParam();
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  row.prepare(folder);
+  RunOptions options;
+  options.input = input;
+  RepairRun run = RunRepair(folder, {}, options);
+  ExpectUntouched(run, SettingsName);
+  EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
+  EXPECT_EQ("", run.child.out);
+  const std::string question = Question(CreateVerb);
+  const std::string& err = run.child.err;
+  ASSERT_EQ(question, err.substr(0, question.size()));
+  if (input[0] == 'y') {
+    EXPECT_EQ(5, run.child.exitCode);
+    EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5, "not a plain file")))
+        << err;
+  } else {
+    EXPECT_EQ(1, run.child.exitCode);
+    EXPECT_EQ(question, err);
   }
 }
 
-TEST(RepairNativeTest, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
+INSTANTIATE_TEST_SUITE_P(Rows, RepairNoPlainFile,
+                         testing::Combine(testing::ValuesIn(NoPlainFileCases),
+                                          testing::Values("y\n", "n\n")),
+                         [](const testing::TestParamInfo<PreparedWithAnswer>& row) {
+                           return support::TitleName(std::get<0>(row.param).what) + "_" +
+                                  AnswerRowName(std::get<1>(row.param));
+                         });
+
+// A row of the tests that stop the rewrite for want of room: whether the copy to the backup still
+// fits, or fails too and the user goes on without it.
+std::string CopyRowName(const testing::TestParamInfo<bool>& row) {
+  return row.param ? "CopyFits" : "CopyFailsToo";
+}
+
+class RepairFileSizeLimit : public testing::TestWithParam<bool> {};
+
+TEST_P(RepairFileSizeLimit, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
   // With the file size limited, the rewrite, longer by one byte for every line ended by CR alone,
   // runs into the limit: at the old size, where the copy still fits, or at half of it, where the
   // copy fails too and the user goes on without it. Either way Qtv.ini keeps its old text and no
   // unfinished file stays behind. The limit holds for the captured standard error too, which the
   // question and the report must fit into.
   const std::string settings = Basic + FillerLines(80, "\r");
-  for (size_t limit : {settings.size(), settings.size() / 2}) {
-    SCOPED_TRACE(limit);
-    bool copyFits = limit == settings.size();
-    ScratchFolder folder;
-    AddNeighbours(folder);
-    native::WriteBytes(folder / SettingsName, settings);
-    RunOptions options;
-    options.fileSizeLimit = static_cast<int64_t>(limit);
-    options.input = "y\n";
-    RepairRun run = RunRepair(folder, {}, options);
-    EXPECT_EQ(112, run.child.exitCode);
-    EXPECT_EQ("", run.child.out);
-    std::string question = copyFits ? "" : Question(CreateVerb);
-    ASSERT_EQ(question, run.child.err.substr(0, question.size()));
-    std::string report = run.child.err.substr(question.size());
-    EXPECT_TRUE(std::regex_match(report, Report(112, "File too large"))) << run.child.err;
-    if (copyFits) {
-      ExpectBackupOfTheSettings(run);
-    } else {
-      ExpectUntouched(run, BackupName);
-    }
-    ExpectUntouched(run, SettingsName);
+  const bool copyFits = GetParam();
+  const size_t limit = copyFits ? settings.size() : settings.size() / 2;
+  ScratchFolder folder;
+  AddNeighbours(folder);
+  native::WriteBytes(folder / SettingsName, settings);
+  RunOptions options;
+  options.fileSizeLimit = static_cast<int64_t>(limit);
+  options.input = "y\n";
+  RepairRun run = RunRepair(folder, {}, options);
+  EXPECT_EQ(112, run.child.exitCode);
+  EXPECT_EQ("", run.child.out);
+  std::string question = copyFits ? "" : Question(CreateVerb);
+  ASSERT_EQ(question, run.child.err.substr(0, question.size()));
+  std::string report = run.child.err.substr(question.size());
+  EXPECT_TRUE(std::regex_match(report, Report(112, "File too large"))) << run.child.err;
+  if (copyFits) {
+    ExpectBackupOfTheSettings(run);
+  } else {
+    ExpectUntouched(run, BackupName);
   }
+  ExpectUntouched(run, SettingsName);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairFileSizeLimit, testing::Bool(), CopyRowName);
 
 // A small file system of its own, mounted on a folder until scope end, when the system allows it
 // (as root): a disk that fills up.
@@ -654,39 +713,41 @@ class ScopedSmallDisk {
   bool mounted_ = false;
 };
 
-TEST(RepairNativeTest, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
+class RepairFullDisk : public testing::TestWithParam<bool> {};
+
+TEST_P(RepairFullDisk, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
   // About 24 KB of settings on a disk of 64 KiB, where the backup still fits beside Qtv.ini but
   // the new text does not, and on one of 40 KiB, where not even the backup fits and the user
   // goes on without it.
   const std::string settings = Basic + FillerLines(2400);
-  for (size_t disk : {size_t{64} * 1024, size_t{40} * 1024}) {
-    SCOPED_TRACE(disk);
-    bool copyFits = disk == 64 * 1024;
-    ScratchFolder folder;
-    ScopedSmallDisk small(folder / "disk", disk);
-    if (!small.IsMounted()) {
-      GTEST_SKIP() << "mounting a file system needs the superuser";
-    }
-    std::string place = folder / "disk";
-    native::WriteBytes(place + "/" + SettingsName, settings);
-    RunOptions options;
-    options.input = "y\n";
-    ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, place, options);
-    EXPECT_EQ(112, result.exitCode);
-    EXPECT_EQ("", result.out);
-    std::string question = copyFits ? "" : Question(CreateVerb);
-    ASSERT_EQ(question, result.err.substr(0, question.size()));
-    EXPECT_TRUE(std::regex_match(result.err.substr(question.size()),
-                                 Report(112, "No space left on device")))
-        << result.err;
-    FolderMap after = native::FolderState(place);
-    EXPECT_EQ(settings, after[SettingsName].content) << "Qtv.ini changed";
-    if (copyFits) {
-      EXPECT_EQ(settings, after[BackupName].content) << "the backup is not whole";
-    }
-    EXPECT_EQ(copyFits ? 2u : 1u, after.size()) << "a file stayed behind";
+  const bool copyFits = GetParam();
+  const size_t disk = copyFits ? size_t{64} * 1024 : size_t{40} * 1024;
+  ScratchFolder folder;
+  ScopedSmallDisk small(folder / "disk", disk);
+  if (!small.IsMounted()) {
+    GTEST_SKIP() << "mounting a file system needs the superuser";
   }
+  std::string place = folder / "disk";
+  native::WriteBytes(place + "/" + SettingsName, settings);
+  RunOptions options;
+  options.input = "y\n";
+  ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, place, options);
+  EXPECT_EQ(112, result.exitCode);
+  EXPECT_EQ("", result.out);
+  std::string question = copyFits ? "" : Question(CreateVerb);
+  ASSERT_EQ(question, result.err.substr(0, question.size()));
+  EXPECT_TRUE(
+      std::regex_match(result.err.substr(question.size()), Report(112, "No space left on device")))
+      << result.err;
+  FolderMap after = native::FolderState(place);
+  EXPECT_EQ(settings, after[SettingsName].content) << "Qtv.ini changed";
+  if (copyFits) {
+    EXPECT_EQ(settings, after[BackupName].content) << "the backup is not whole";
+  }
+  EXPECT_EQ(copyFits ? 2u : 1u, after.size()) << "a file stayed behind";
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairFullDisk, testing::Bool(), CopyRowName);
 
 // Sets the immutable flag of a file until scope end, when the system allows it (as root, on a
 // file system that has the flag). Nobody may then write, cut, rename or chmod the file.
