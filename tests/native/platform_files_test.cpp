@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -67,31 +68,40 @@ struct AttributeCase {
   uint32_t attributes;
 };
 
-TEST(AttributesTest, DirectoryArchiveAndReadOnlyFromTheMode) {
-  const AttributeCase cases[] = {
-      {"plain file", false, 0644, FILE_ATTRIBUTE_ARCHIVE_BIT},
-      {"owner may write only", false, 0200, FILE_ATTRIBUTE_ARCHIVE_BIT},
-      {"nobody may write", false, 0444, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
-      {"others may write, owner not", false, 0466,
-       FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
-      {"no permission at all", false, 0, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
-      {"directory", true, 0755, FILE_ATTRIBUTE_DIRECTORY_BIT},
-      {"read-only directory", true, 0555,
-       FILE_ATTRIBUTE_DIRECTORY_BIT | FILE_ATTRIBUTE_READONLY_BIT},
-  };
-  ScratchFolder folder;
-  for (const AttributeCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    std::string path = folder / row.what;
-    if (row.directory) {
-      ASSERT_EQ(0, mkdir(path.c_str(), row.mode));
-      ASSERT_EQ(0, chmod(path.c_str(), row.mode));
-    } else {
-      MakeFile(path, row.mode);
-    }
-    EXPECT_EQ(row.attributes, OsGetFileAttributes(path.c_str()));
-  }
+const AttributeCase AttributeCases[] = {
+    {"plain file", false, 0644, FILE_ATTRIBUTE_ARCHIVE_BIT},
+    {"owner may write only", false, 0200, FILE_ATTRIBUTE_ARCHIVE_BIT},
+    {"nobody may write", false, 0444, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+    {"others may write, owner not", false, 0466,
+     FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+    {"no permission at all", false, 0, FILE_ATTRIBUTE_ARCHIVE_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+    {"directory", true, 0755, FILE_ATTRIBUTE_DIRECTORY_BIT},
+    {"read-only directory", true, 0555, FILE_ATTRIBUTE_DIRECTORY_BIT | FILE_ATTRIBUTE_READONLY_BIT},
+};
+
+// Names each instance of a table-driven test after its row's description.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+  return support::TitleName(row.param.what);
 }
+
+class AttributeRows : public testing::TestWithParam<AttributeCase> {};
+
+TEST_P(AttributeRows, DirectoryArchiveAndReadOnlyFromTheMode) {
+  ScratchFolder folder;
+  const AttributeCase& row = GetParam();
+  std::string path = folder / row.what;
+  if (row.directory) {
+    ASSERT_EQ(0, mkdir(path.c_str(), row.mode));
+    ASSERT_EQ(0, chmod(path.c_str(), row.mode));
+  } else {
+    MakeFile(path, row.mode);
+  }
+  EXPECT_EQ(row.attributes, OsGetFileAttributes(path.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AttributeRows, testing::ValuesIn(AttributeCases),
+                         RowName<AttributeCase>);
 
 TEST(AttributesTest, SpecialFilesAreNoDirectories) {
   ScratchFolder folder;
@@ -134,34 +144,44 @@ struct SetAttributeCase {
   unsigned after;
 };
 
-TEST(AttributesTest, SettingChangesOnlyWritePermission) {
-  const SetAttributeCase cases[] = {
-      {0644, FILE_ATTRIBUTE_READONLY_BIT, 0444},
-      {0666, FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT, 0444},
-      {0755, FILE_ATTRIBUTE_READONLY_BIT, 0555},
-      {0600, FILE_ATTRIBUTE_READONLY_BIT, 0400},
-      {0444, FILE_ATTRIBUTE_READONLY_BIT, 0444},
-      {0444, FILE_ATTRIBUTE_NORMAL_VALUE, 0644},
-      {0444, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
-      {0400, 0, 0600},
-      {0000, FILE_ATTRIBUTE_NORMAL_VALUE, 0200},
-      {0464, FILE_ATTRIBUTE_ARCHIVE_BIT, 0664},
-      {0644, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
-      {0644, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT, 0644},
-      {0444, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT | FILE_ATTRIBUTE_READONLY_BIT,
-       0444},
-  };
+const SetAttributeCase SetAttributeCases[] = {
+    {0644, FILE_ATTRIBUTE_READONLY_BIT, 0444},
+    {0666, FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT, 0444},
+    {0755, FILE_ATTRIBUTE_READONLY_BIT, 0555},
+    {0600, FILE_ATTRIBUTE_READONLY_BIT, 0400},
+    {0444, FILE_ATTRIBUTE_READONLY_BIT, 0444},
+    {0444, FILE_ATTRIBUTE_NORMAL_VALUE, 0644},
+    {0444, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
+    {0400, 0, 0600},
+    {0000, FILE_ATTRIBUTE_NORMAL_VALUE, 0200},
+    {0464, FILE_ATTRIBUTE_ARCHIVE_BIT, 0664},
+    {0644, FILE_ATTRIBUTE_ARCHIVE_BIT, 0644},
+    {0644, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT, 0644},
+    {0444, FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT | FILE_ATTRIBUTE_READONLY_BIT,
+     0444},
+};
+
+class SetAttributeRows : public testing::TestWithParam<SetAttributeCase> {};
+
+TEST_P(SetAttributeRows, SettingChangesOnlyWritePermission) {
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
-  for (const SetAttributeCase& row : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << std::oct << row.before << " with 0x" << std::hex << row.attributes);
-    MakeFile(path, row.before, "content");
-    EXPECT_TRUE(OsSetFileAttributes(path.c_str(), row.attributes));
-    EXPECT_EQ(row.after, ModeOf(path));
-    EXPECT_EQ("content", ReadBytes(path));
-  }
+  const SetAttributeCase& row = GetParam();
+  MakeFile(path, row.before, "content");
+  EXPECT_TRUE(OsSetFileAttributes(path.c_str(), row.attributes));
+  EXPECT_EQ(row.after, ModeOf(path));
+  EXPECT_EQ("content", ReadBytes(path));
 }
+
+// A row is named by the mode before, in octal, and the attributes set, in hexadecimal.
+INSTANTIATE_TEST_SUITE_P(Rows, SetAttributeRows, testing::ValuesIn(SetAttributeCases),
+                         [](const testing::TestParamInfo<SetAttributeCase>& row) {
+                           char name[32];
+                           std::snprintf(name, sizeof name, "Mode%04o_Attributes%04X",
+                                         row.param.before,
+                                         static_cast<unsigned>(row.param.attributes));
+                           return std::string(name);
+                         });
 
 // ---- Opening, reading, writing ----------------------------------------------------------------
 
@@ -703,32 +723,42 @@ struct DosTimeCase {
   uint16_t time;
 };
 
-TEST(FileTimeTest, DosDateAndTimeHoldOnly1980To2107) {
-  const DosTimeCase cases[] = {
-      {1980, 1, 1, 0, 0, 0, true, 0x0021, 0x0000},
-      {1980, 1, 1, 0, 0, 1, true, 0x0021, 0x0000},
-      {2024, 2, 29, 13, 45, 31, true, 0x585D, 0x6DAF},
-      {2107, 12, 31, 23, 59, 59, true, 0xFF9F, 0xBF7D},
-      {1979, 12, 31, 23, 59, 59, false, 0, 0},
-      {2108, 1, 1, 0, 0, 0, false, 0, 0},
-      {1601, 1, 1, 0, 0, 0, false, 0, 0},
-      {1969, 7, 20, 20, 17, 40, false, 0, 0},
-  };
-  for (const DosTimeCase& row : cases) {
-    SCOPED_TRACE(testing::Message() << row.year << "-" << row.month << "-" << row.day << " "
-                                    << row.hour << ":" << row.minute << ":" << row.second);
-    FileTime time = FileTimeOf(native::UtcSeconds(row.year, row.month, row.day, row.hour,
-                                                  row.minute, row.second)) +
-                    TicksPerSecond / 2;
-    uint16_t date = 0xAAAA;
-    uint16_t clock = 0xAAAA;
-    EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(time, &date, &clock));
-    if (row.packs) {
-      EXPECT_EQ(row.date, date);
-      EXPECT_EQ(row.time, clock);
-    }
+const DosTimeCase DosTimeCases[] = {
+    {1980, 1, 1, 0, 0, 0, true, 0x0021, 0x0000},
+    {1980, 1, 1, 0, 0, 1, true, 0x0021, 0x0000},
+    {2024, 2, 29, 13, 45, 31, true, 0x585D, 0x6DAF},
+    {2107, 12, 31, 23, 59, 59, true, 0xFF9F, 0xBF7D},
+    {1979, 12, 31, 23, 59, 59, false, 0, 0},
+    {2108, 1, 1, 0, 0, 0, false, 0, 0},
+    {1601, 1, 1, 0, 0, 0, false, 0, 0},
+    {1969, 7, 20, 20, 17, 40, false, 0, 0},
+};
+
+class DosTimeRows : public testing::TestWithParam<DosTimeCase> {};
+
+TEST_P(DosTimeRows, DosDateAndTimeHoldOnly1980To2107) {
+  const DosTimeCase& row = GetParam();
+  FileTime time = FileTimeOf(native::UtcSeconds(row.year, row.month, row.day, row.hour, row.minute,
+                                                row.second)) +
+                  TicksPerSecond / 2;
+  uint16_t date = 0xAAAA;
+  uint16_t clock = 0xAAAA;
+  EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(time, &date, &clock));
+  if (row.packs) {
+    EXPECT_EQ(row.date, date);
+    EXPECT_EQ(row.time, clock);
   }
 }
+
+// A moment's row is named by its date and time, as digits: At19800101000000.
+INSTANTIATE_TEST_SUITE_P(Rows, DosTimeRows, testing::ValuesIn(DosTimeCases),
+                         [](const testing::TestParamInfo<DosTimeCase>& row) {
+                           const DosTimeCase& at = row.param;
+                           char name[32];
+                           std::snprintf(name, sizeof name, "At%04d%02d%02d%02d%02d%02d", at.year,
+                                         at.month, at.day, at.hour, at.minute, at.second);
+                           return std::string(name);
+                         });
 
 struct LocalTimeCase {
   const char* zone;
@@ -736,28 +766,38 @@ struct LocalTimeCase {
   int64_t offsetHours;
 };
 
-TEST(FileTimeTest, LocalTimeAddsTheOffsetOfThatMoment) {
-  const char* centralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
-  const char* easternUs = "EST5EDT,M3.2.0,M11.1.0";
-  const LocalTimeCase cases[] = {
-      {"UTC0", native::UtcSeconds(2024, 7, 1), 0},
-      {"JST-9", native::UtcSeconds(2024, 7, 1), 9},
-      {"JST-9", native::UtcSeconds(1979, 12, 31, 20), 9},
-      {centralEurope, native::UtcSeconds(2024, 1, 15), 1},
-      {centralEurope, native::UtcSeconds(2024, 7, 15), 2},
-      {easternUs, native::UtcSeconds(2024, 1, 15), -5},
-      {easternUs, native::UtcSeconds(2024, 7, 15), -4},
-  };
-  for (const LocalTimeCase& row : cases) {
-    SCOPED_TRACE(testing::Message() << row.zone << " at " << row.utcSeconds);
-    native::ScopedVariable zone("TZ", row.zone);
-    FileTime utc = FileTimeOf(row.utcSeconds) + 1234567;
-    FileTime local = 0;
-    ASSERT_TRUE(OsFileTimeToLocal(utc, &local));
-    EXPECT_EQ(static_cast<int64_t>(utc) + row.offsetHours * static_cast<int64_t>(TicksPerHour),
-              static_cast<int64_t>(local));
-  }
+const char CentralEurope[] = "CET-1CEST,M3.5.0,M10.5.0/3";
+const char EasternUs[] = "EST5EDT,M3.2.0,M11.1.0";
+
+const LocalTimeCase LocalTimeCases[] = {
+    {"UTC0", native::UtcSeconds(2024, 7, 1), 0},
+    {"JST-9", native::UtcSeconds(2024, 7, 1), 9},
+    {"JST-9", native::UtcSeconds(1979, 12, 31, 20), 9},
+    {CentralEurope, native::UtcSeconds(2024, 1, 15), 1},
+    {CentralEurope, native::UtcSeconds(2024, 7, 15), 2},
+    {EasternUs, native::UtcSeconds(2024, 1, 15), -5},
+    {EasternUs, native::UtcSeconds(2024, 7, 15), -4},
+};
+
+class LocalTimeRows : public testing::TestWithParam<LocalTimeCase> {};
+
+TEST_P(LocalTimeRows, LocalTimeAddsTheOffsetOfThatMoment) {
+  const LocalTimeCase& row = GetParam();
+  native::ScopedVariable zone("TZ", row.zone);
+  FileTime utc = FileTimeOf(row.utcSeconds) + 1234567;
+  FileTime local = 0;
+  ASSERT_TRUE(OsFileTimeToLocal(utc, &local));
+  EXPECT_EQ(static_cast<int64_t>(utc) + row.offsetHours * static_cast<int64_t>(TicksPerHour),
+            static_cast<int64_t>(local));
 }
+
+// A zone's row is named by the zone's own name and the moment in seconds since 1970.
+INSTANTIATE_TEST_SUITE_P(Rows, LocalTimeRows, testing::ValuesIn(LocalTimeCases),
+                         [](const testing::TestParamInfo<LocalTimeCase>& row) {
+                           std::string zone = row.param.zone;
+                           return zone.substr(0, zone.find_first_of("-0123456789")) + "_At" +
+                                  std::to_string(row.param.utcSeconds);
+                         });
 
 struct StampCase {
   const char* what;
@@ -765,30 +805,36 @@ struct StampCase {
   bool packs;
 };
 
-TEST(FileTimeTest, FileTimesOutsideTheDosRangeCannotBePacked) {
-  const StampCase cases[] = {
-      {"1979", native::UtcSeconds(1979, 6, 1), false},
-      {"1960", native::UtcSeconds(1960, 6, 1), false},
-      {"1980", native::UtcSeconds(1980, 6, 1), true},
-      {"2107", native::UtcSeconds(2107, 6, 1), true},
-      {"2108", native::UtcSeconds(2108, 6, 1), false},
-      {"2400", native::UtcSeconds(2400, 6, 1), false},
-  };
+const StampCase StampCases[] = {
+    {"1979", native::UtcSeconds(1979, 6, 1), false},
+    {"1960", native::UtcSeconds(1960, 6, 1), false},
+    {"1980", native::UtcSeconds(1980, 6, 1), true},
+    {"2107", native::UtcSeconds(2107, 6, 1), true},
+    {"2108", native::UtcSeconds(2108, 6, 1), false},
+    {"2400", native::UtcSeconds(2400, 6, 1), false},
+};
+
+class StampRows : public testing::TestWithParam<StampCase> {};
+
+TEST_P(StampRows, FileTimesOutsideTheDosRangeCannotBePacked) {
   native::ScopedVariable zone("TZ", "UTC0");
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
   WriteBytes(path, "x");
-  for (const StampCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    native::SetModificationTime(path, row.seconds);
-    FoundEntry entry{};
-    ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
-    FileTime local = 0;
-    ASSERT_TRUE(OsFileTimeToLocal(entry.lastWriteTime, &local));
-    uint16_t date = 0;
-    uint16_t time = 0;
-    EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(local, &date, &time));
-  }
+  const StampCase& row = GetParam();
+  native::SetModificationTime(path, row.seconds);
+  FoundEntry entry{};
+  ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
+  FileTime local = 0;
+  ASSERT_TRUE(OsFileTimeToLocal(entry.lastWriteTime, &local));
+  uint16_t date = 0;
+  uint16_t time = 0;
+  EXPECT_EQ(row.packs, OsFileTimeToDosDateTime(local, &date, &time));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, StampRows, testing::ValuesIn(StampCases),
+                         [](const testing::TestParamInfo<StampCase>& row) {
+                           return "Year" + std::string(row.param.what);
+                         });
 
 }  // namespace
