@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -274,6 +275,8 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
       std::string path = folder / "Qtv.ini";
       std::string file = way == Way::ThroughLink ? folder / "target.ini" : path;
       MakeFile(file, 0640, row.before);
+      // Wine keeps a file's DOS attributes in this extended attribute.
+      ASSERT_EQ(0, setxattr(file.c_str(), "user.DOSATTRIB", "0x20", 4, 0));
       if (way == Way::ThroughLink) {
         ASSERT_EQ(0, symlink("target.ini", path.c_str()));
       }
@@ -317,6 +320,9 @@ TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
       EXPECT_EQ(0640u, after.st_mode & 07777);
       EXPECT_EQ(before.st_uid, after.st_uid);
       EXPECT_EQ(before.st_gid, after.st_gid);
+      char attribute[16] = {};
+      EXPECT_EQ(4, getxattr(file.c_str(), "user.DOSATTRIB", attribute, sizeof attribute));
+      EXPECT_STREQ("0x20", attribute);
       if (way == Way::HardLinked) {
         EXPECT_EQ(expected, ReadBytes(folder / "second"));
       }
@@ -350,7 +356,7 @@ TEST(FileAccessTest, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsS
     WriteBytes(path, "old");
     native::ChildResult result = native::RunInChild([&] {
       posix_layer::UseUnnamedFiles = false;
-      posix_layer::RemoveUnfinishedFilesOnInterrupt();
+      // The signals' handlers are the ones the layer's program entry installed.
       FileHandle handle = CreateForWriting(path);
       uint32_t written = 0;
       if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
@@ -568,6 +574,23 @@ TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
   }
   close(reader);
   close(writer);
+}
+
+TEST(ErrorCodeTest, AFileTheUserMayNotReadIsAccessDenied) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving a file to another user needs the superuser";
+  }
+  ScratchFolder folder;
+  ASSERT_EQ(0, chmod(folder.Path().c_str(), 0755));
+  MakeFile(folder / "Qtv.ini", 0600);
+  std::string name = folder / "Qtv.ini";
+  native::ChildResult result = native::RunInChild([&] {
+    if (setgid(NobodyUser) != 0 || setuid(NobodyUser) != 0) {
+      return 100;
+    }
+    return OpenForReading(name) == InvalidFileHandle ? static_cast<int>(OsGetLastError()) : 101;
+  });
+  EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED_CODE), result.exitCode);
 }
 
 TEST(ErrorCodeTest, TooManyOpenFiles) {

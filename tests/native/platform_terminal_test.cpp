@@ -274,7 +274,9 @@ struct ExitCase {
   int seen;  // what the parent sees: the low 8 bits
 };
 
-const ExitCase ExitCases[] = {{0, 0}, {3, 3}, {32, 32}, {203, 203}, {1117, 93}, {0x1234, 0x34}};
+// An error number whose low 8 bits would read as done (0) or refused (1) ends with 255.
+const ExitCase ExitCases[] = {{0, 0},         {3, 3},   {32, 32},   {203, 203}, {1117, 93},
+                              {0x1234, 0x34}, {1, 255}, {256, 255}, {257, 255}};
 
 class ExitCodeRows : public testing::TestWithParam<ExitCase> {};
 

@@ -94,6 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"2147483647", true, 2147483647}, NumberCase{"-2147483648", true, INT32_MIN},
         NumberCase{"$1AE", true, 430}, NumberCase{"x1AE", true, 430}, NumberCase{"X1AE", true, 430},
         NumberCase{"0x1ae", true, 430}, NumberCase{"0X1AE", true, 430},
+        NumberCase{"0x1f", true, 31}, NumberCase{"$7fff", true, 32767},
         NumberCase{"$FFFFFFFF", true, -1}, NumberCase{"$80000000", true, INT32_MIN},
         NumberCase{"$000000001", true, 1}, NumberCase{" $10", true, 16},
         NumberCase{"2147483648", false, 0}, NumberCase{"-2147483649", false, 0},

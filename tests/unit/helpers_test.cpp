@@ -24,6 +24,12 @@ constexpr int32_t Pack(int year, int month, int day, int hour, int minute, int s
                               static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
 }
 
+TEST_F(Helpers, AFolderHasNoStamp) {
+  fake::PutFile("f", "x");
+  fake::Double.files["f"].isDirectory = true;
+  EXPECT_EQ(GetFileStamp("f"), NoFileStamp);
+}
+
 class FileStamp : public DoubleTableTest<StampCase> {};
 
 TEST_P(FileStamp, IsTheLocalWriteTimeInMsDosForm) {
