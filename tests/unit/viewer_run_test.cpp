@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "settings_text.h"
 #include "test_support.h"
 
 namespace {
@@ -95,6 +96,14 @@ TEST_F(ViewerRun, ReadsOnlyAndClosesBeforeLocating) {
       (std::vector<std::string>{"FindFirstFile Qtv.ini", "FindWindow TOstrelForm",
                                 "CreateFile Qtv.ini", "ReadFile 128", "ReadFile 128", "CloseHandle",
                                 "MessageBox " + std::string(texts::ViewerCaption)}));
+}
+
+TEST_F(ViewerRun, ReadsNoFurtherThanItsStore) {
+  const std::string stored = "[DESKTOP]\r\nLISTWIDTH=430\r\n" + support::FillerLines(998);
+  fake::PutFile("Qtv.ini", stored + std::string(64 * 1024, 't'));
+  EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
+  EXPECT_LE(fake::Double.calls[fake::Op::ReadFile], static_cast<int>(stored.size() / 128 + 2))
+      << "the viewer read beyond its 1000 lines";
 }
 
 struct FailureCase {
