@@ -18,6 +18,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -989,6 +990,78 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
     std::printf("%s: %d\n", outcome.c_str(), count);
   }
 }
+
+// The durable steps of one repair as strace shows them, reduced to what a power cut could undo:
+// a new file flushed, a rename over a name, a folder flushed, a file written in place flushed,
+// and the success message.
+std::vector<std::string> DurableSteps(const std::string& trace) {
+  const std::regex call(R"((\w+)\((.*)\)\s+= (-?\d+))");
+  std::vector<std::string> steps;
+  std::map<std::string, std::string> kinds;  // descriptor -> "new", "folder" or "in place"
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, call) || m[3] == "-1") {
+      continue;
+    }
+    std::string name = m[1], args = m[2], result = m[3];
+    std::string first = args.substr(0, args.find(','));
+    if (name == "openat" && args.find("O_TMPFILE") != std::string::npos) {
+      kinds[result] = "new";
+    } else if (name == "openat" && args.find("O_DIRECTORY") != std::string::npos) {
+      kinds[result] = "folder";
+    } else if (name == "openat" && args.find("O_WRONLY") != std::string::npos) {
+      kinds[result] = "in place";
+    } else if (name == "openat") {
+      kinds.erase(result);
+    } else if (name == "fsync" && kinds.count(first) != 0) {
+      steps.push_back("flush " + kinds[first]);
+    } else if (name == "renameat") {
+      steps.push_back("rename to " +
+                      args.substr(args.rfind(", \"") + 3, args.size() - args.rfind(", \"") - 4));
+    } else if (name == "write" && first == "1") {
+      steps.push_back("success");
+    }
+  }
+  return steps;
+}
+
+struct DurableCase {
+  const char* name;
+  bool secondLink;
+  std::vector<std::string> steps;
+};
+
+class RepairDurableSteps : public testing::TestWithParam<DurableCase> {};
+
+TEST_P(RepairDurableSteps, PutTheBackupAndTheNewTextOnDiskBeforeSayingSo) {
+  const DurableCase& row = GetParam();
+  ScratchFolder folder;
+  native::WriteBytes(folder / SettingsName, Basic);
+  if (row.secondLink) {
+    ASSERT_EQ(0, link((folder / SettingsName).c_str(), (folder / "second").c_str()));
+  }
+  ChildResult result =
+      native::RunProgram("/usr/bin/strace",
+                         {"strace", "-qq", "-e", "trace=openat,fsync,renameat,write", "-o",
+                          folder / "trace", RepairProgram},
+                         folder.Path());
+  ASSERT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ(Success, result.out);
+  EXPECT_EQ(row.steps, DurableSteps(native::ReadBytes(folder / "trace")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RepairDurableSteps,
+    testing::Values(DurableCase{"Replaced",
+                                false,
+                                {"flush new", "rename to Qtv.ini_widthBack", "flush folder",
+                                 "flush new", "rename to Qtv.ini", "flush folder", "success"}},
+                    DurableCase{"WrittenInPlace",
+                                true,
+                                {"flush new", "rename to Qtv.ini_widthBack", "flush folder",
+                                 "flush in place", "success"}}),
+    [](const testing::TestParamInfo<DurableCase>& row) { return std::string(row.param.name); });
 
 TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse) {
   // A repair of 4 MiB, stopped by a signal at a random moment of its run: Qtv.ini holds the old
