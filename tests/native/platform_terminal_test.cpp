@@ -343,6 +343,59 @@ TEST_P(LostOutputRows, OutputThatCannotBeWrittenEndsTheRunWithItsError) {
 INSTANTIATE_TEST_SUITE_P(Rows, LostOutputRows, testing::ValuesIn(LostOutputCases),
                          RowName<LostOutputCase>);
 
+TEST(ExitProcessTest, TheFirstMessageThatCannotBeWrittenGivesTheExitCode) {
+  ChildResult result = RunInChild([]() -> int {
+    int pipeEnds[2] = {-1, -1};
+    if (pipe(pipeEnds) != 0) {
+      return -1;
+    }
+    close(pipeEnds[0]);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    int full = open("/dev/full", O_WRONLY);
+    dup2(full, STDERR_FILENO);
+    OsMessageBox("t", "c", ResultBoxStyle);  // a closed pipe: 109
+    OsMessageBox("t", "c", ErrorBoxStyle);   // a full device: 112
+    OsExitProcess(0);
+  });
+  EXPECT_EQ(109, result.exitCode);
+}
+
+struct ReasonCase {
+  const char* name;
+  const char* report;
+  std::string shown;  // what standard error holds afterwards
+};
+
+const ReasonCase ReasonCases[] = {
+    {"SameNumber", "Runtime error 112 at 00001234",
+     "Error\nRuntime error 112 at 00001234\n/dev/full: No space left on device\n"},
+    {"OtherNumber", "Runtime error   2 at 00001234", "Error\nRuntime error   2 at 00001234\n"},
+};
+
+class ReportReasonRows : public testing::TestWithParam<ReasonCase> {};
+
+// The report's second line names the file and the reason of the failure it reports, and only
+// of that one: after a write to a full device failed, a report of another number has none.
+TEST_P(ReportReasonRows, NamesTheFileAndTheReasonOfTheFailureReported) {
+  const ReasonCase& row = GetParam();
+  ChildResult result = RunInChild([&] {
+    FileHandle handle = OsCreateFile("/dev/full", GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                                     CREATE_ALWAYS_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+    uint32_t written = 0;
+    if (handle == InvalidFileHandle || OsWriteFile(handle, "x", 1, &written)) {
+      return -1;
+    }
+    return OsMessageBox(row.report, "Error", ReportBoxStyle);
+  });
+  EXPECT_EQ(IDOK_RESULT, result.exitCode);
+  EXPECT_EQ(row.shown, result.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReportReasonRows, testing::ValuesIn(ReasonCases),
+                         [](const testing::TestParamInfo<ReasonCase>& row) {
+                           return std::string(row.param.name);
+                         });
+
 int SomeCode() { return 1; }
 
 TEST(ImageOffsetTest, IsTheDistanceFromTheProgramStart) {
