@@ -13,9 +13,10 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "native_support.h"
@@ -111,33 +112,39 @@ TEST(AttributesTest, SpecialFilesAreNoDirectories) {
   EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, OsGetFileAttributes("/dev/null"));
 }
 
+// A name inside the scratch folder, or, when empty, the empty name itself.
 struct MissingNameCase {
   const char* what;
   std::string name;
   uint32_t error;
 };
 
-TEST(AttributesTest, MissingNamesFailWithTheirErrorCode) {
+const MissingNameCase MissingNameCases[] = {
+    {"missing", "missing", ERROR_FILE_NOT_FOUND_CODE},
+    {"empty name", "", ERROR_FILE_NOT_FOUND_CODE},
+    {"under a missing folder", "none/file", ERROR_FILE_NOT_FOUND_CODE},
+    {"under a plain file", "file/x", ERROR_PATH_NOT_FOUND_CODE},
+    {"name too long", std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE_CODE},
+};
+
+class MissingNameRows : public testing::TestWithParam<MissingNameCase> {};
+
+TEST_P(MissingNameRows, MissingNamesFailWithTheirErrorCode) {
   ScratchFolder folder;
   WriteBytes(folder / "file", "x");
-  const MissingNameCase cases[] = {
-      {"missing", folder / "missing", ERROR_FILE_NOT_FOUND_CODE},
-      {"empty name", "", ERROR_FILE_NOT_FOUND_CODE},
-      {"under a missing folder", folder / "none/file", ERROR_FILE_NOT_FOUND_CODE},
-      {"under a plain file", folder / "file/x", ERROR_PATH_NOT_FOUND_CODE},
-      {"name too long", folder / std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE_CODE},
-  };
-  for (const MissingNameCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    EXPECT_EQ(INVALID_ATTRIBUTES_VALUE, OsGetFileAttributes(row.name.c_str()));
-    EXPECT_EQ(row.error, OsGetLastError());
-    EXPECT_FALSE(OsSetFileAttributes(row.name.c_str(), FILE_ATTRIBUTE_NORMAL_VALUE));
-    EXPECT_EQ(row.error, OsGetLastError());
-    FoundEntry entry{};
-    EXPECT_FALSE(OsFindFirstEntry(row.name.c_str(), &entry));
-    EXPECT_EQ(row.error, OsGetLastError());
-  }
+  const MissingNameCase& row = GetParam();
+  std::string name = row.name.empty() ? std::string() : folder / row.name;
+  EXPECT_EQ(INVALID_ATTRIBUTES_VALUE, OsGetFileAttributes(name.c_str()));
+  EXPECT_EQ(row.error, OsGetLastError());
+  EXPECT_FALSE(OsSetFileAttributes(name.c_str(), FILE_ATTRIBUTE_NORMAL_VALUE));
+  EXPECT_EQ(row.error, OsGetLastError());
+  FoundEntry entry{};
+  EXPECT_FALSE(OsFindFirstEntry(name.c_str(), &entry));
+  EXPECT_EQ(row.error, OsGetLastError());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, MissingNameRows, testing::ValuesIn(MissingNameCases),
+                         RowName<MissingNameCase>);
 
 struct SetAttributeCase {
   unsigned before;
@@ -260,80 +267,90 @@ std::vector<std::string> EntriesOf(const std::string& folder) {
   return names;
 }
 
-TEST(FileAccessTest, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
-  const RewriteCase cases[] = {
-      {"shorter", std::string(1000, 'o'), {"ab"}},
-      {"as long", "LISTWIDTH=100\r\n", {"LISTWIDTH=", "430\r\n"}},
-      {"longer", "old", {std::string(300, 'n'), std::string(300, 'm')}},
-      {"nothing written", "old", {}},
-      {"empty before", "", {"new"}},
-  };
-  for (Way way : {Way::Unnamed, Way::Named, Way::HardLinked, Way::ThroughLink}) {
-    for (const RewriteCase& row : cases) {
-      SCOPED_TRACE(testing::Message() << row.what << ", way " << static_cast<int>(way));
-      ScratchFolder folder;
-      std::string path = folder / "Qtv.ini";
-      std::string file = way == Way::ThroughLink ? folder / "target.ini" : path;
-      MakeFile(file, 0640, row.before);
-      // Wine keeps a file's DOS attributes in this extended attribute.
-      ASSERT_EQ(0, setxattr(file.c_str(), "user.DOSATTRIB", "0x20", 4, 0));
-      if (way == Way::ThroughLink) {
-        ASSERT_EQ(0, symlink("target.ini", path.c_str()));
-      }
-      if (way == Way::HardLinked) {
-        ASSERT_EQ(0, link(path.c_str(), (folder / "second").c_str()));
-      }
-      const std::vector<std::string> entries = EntriesOf(folder.Path());
-      struct stat before {};
-      ASSERT_EQ(0, stat(file.c_str(), &before));
-      posix_layer::UseUnnamedFiles = way != Way::Named;
-      FileHandle handle = CreateForWriting(path);
-      posix_layer::UseUnnamedFiles = true;
-      ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
-      std::string expected;
-      for (const std::string& piece : row.writes) {
-        uint32_t written = 0;
-        EXPECT_TRUE(
-            OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
-        EXPECT_EQ(piece.size(), written);
-        expected += piece;
-        // In place the file is cut when it is opened; the bytes reach it a block at a time.
-        EXPECT_EQ(way == Way::HardLinked ? "" : row.before, ReadBytes(path));
-      }
-      std::vector<std::string> during = EntriesOf(folder.Path());
-      if (way == Way::Named) {
-        ASSERT_EQ(entries.size() + 1, during.size());
-        std::string unfinished = "Qtv.ini.unfinished-";
-        EXPECT_TRUE(std::any_of(during.begin(), during.end(), [&](const std::string& name) {
-          return name.compare(0, unfinished.size(), unfinished) == 0 &&
-                 name.size() == unfinished.size() + 6;
-        }));
-      } else {
-        EXPECT_EQ(entries, during) << "a new file has a name before it is complete";
-      }
-      EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
-      EXPECT_EQ(expected, ReadBytes(path));
-      EXPECT_EQ(entries, EntriesOf(folder.Path()));
-      struct stat after {};
-      ASSERT_EQ(0, stat(file.c_str(), &after));
-      EXPECT_EQ(way == Way::HardLinked, before.st_ino == after.st_ino);
-      EXPECT_EQ(0640u, after.st_mode & 07777);
-      EXPECT_EQ(before.st_uid, after.st_uid);
-      EXPECT_EQ(before.st_gid, after.st_gid);
-      char attribute[16] = {};
-      EXPECT_EQ(4, getxattr(file.c_str(), "user.DOSATTRIB", attribute, sizeof attribute));
-      EXPECT_STREQ("0x20", attribute);
-      if (way == Way::HardLinked) {
-        EXPECT_EQ(expected, ReadBytes(folder / "second"));
-      }
-      if (way == Way::ThroughLink) {
-        struct stat link {};
-        ASSERT_EQ(0, lstat(path.c_str(), &link));
-        EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link became a file";
-      }
-    }
+const RewriteCase RewriteCases[] = {
+    {"shorter", std::string(1000, 'o'), {"ab"}},
+    {"as long", "LISTWIDTH=100\r\n", {"LISTWIDTH=", "430\r\n"}},
+    {"longer", "old", {std::string(300, 'n'), std::string(300, 'm')}},
+    {"nothing written", "old", {}},
+    {"empty before", "", {"new"}},
+};
+
+const Way Ways[] = {Way::Unnamed, Way::Named, Way::HardLinked, Way::ThroughLink};
+const char* const WayNames[] = {"Unnamed", "Named", "HardLinked", "ThroughLink"};
+
+class RewriteRows : public testing::TestWithParam<std::tuple<RewriteCase, Way>> {};
+
+TEST_P(RewriteRows, RewritingShowsTheOldTextUntilCloseThenJustTheNewBytes) {
+  const RewriteCase& row = std::get<0>(GetParam());
+  const Way way = std::get<1>(GetParam());
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  std::string file = way == Way::ThroughLink ? folder / "target.ini" : path;
+  MakeFile(file, 0640, row.before);
+  // Wine keeps a file's DOS attributes in this extended attribute.
+  ASSERT_EQ(0, setxattr(file.c_str(), "user.DOSATTRIB", "0x20", 4, 0));
+  if (way == Way::ThroughLink) {
+    ASSERT_EQ(0, symlink("target.ini", path.c_str()));
+  }
+  if (way == Way::HardLinked) {
+    ASSERT_EQ(0, link(path.c_str(), (folder / "second").c_str()));
+  }
+  const std::vector<std::string> entries = EntriesOf(folder.Path());
+  struct stat before {};
+  ASSERT_EQ(0, stat(file.c_str(), &before));
+  posix_layer::UseUnnamedFiles = way != Way::Named;
+  FileHandle handle = CreateForWriting(path);
+  posix_layer::UseUnnamedFiles = true;
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  std::string expected;
+  for (const std::string& piece : row.writes) {
+    uint32_t written = 0;
+    EXPECT_TRUE(OsWriteFile(handle, piece.data(), static_cast<uint32_t>(piece.size()), &written));
+    EXPECT_EQ(piece.size(), written);
+    expected += piece;
+    // In place the file is cut when it is opened; the bytes reach it a block at a time.
+    EXPECT_EQ(way == Way::HardLinked ? "" : row.before, ReadBytes(path));
+  }
+  std::vector<std::string> during = EntriesOf(folder.Path());
+  if (way == Way::Named) {
+    ASSERT_EQ(entries.size() + 1, during.size());
+    std::string unfinished = "Qtv.ini.unfinished-";
+    EXPECT_TRUE(std::any_of(during.begin(), during.end(), [&](const std::string& name) {
+      return name.compare(0, unfinished.size(), unfinished) == 0 &&
+             name.size() == unfinished.size() + 6;
+    }));
+  } else {
+    EXPECT_EQ(entries, during) << "a new file has a name before it is complete";
+  }
+  EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+  EXPECT_EQ(expected, ReadBytes(path));
+  EXPECT_EQ(entries, EntriesOf(folder.Path()));
+  struct stat after {};
+  ASSERT_EQ(0, stat(file.c_str(), &after));
+  EXPECT_EQ(way == Way::HardLinked, before.st_ino == after.st_ino);
+  EXPECT_EQ(0640u, after.st_mode & 07777);
+  EXPECT_EQ(before.st_uid, after.st_uid);
+  EXPECT_EQ(before.st_gid, after.st_gid);
+  char attribute[16] = {};
+  EXPECT_EQ(4, getxattr(file.c_str(), "user.DOSATTRIB", attribute, sizeof attribute));
+  EXPECT_STREQ("0x20", attribute);
+  if (way == Way::HardLinked) {
+    EXPECT_EQ(expected, ReadBytes(folder / "second"));
+  }
+  if (way == Way::ThroughLink) {
+    struct stat link {};
+    ASSERT_EQ(0, lstat(path.c_str(), &link));
+    EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link became a file";
   }
 }
+
+// A row is named by its case and its way: ShorterUnnamed.
+INSTANTIATE_TEST_SUITE_P(Rows, RewriteRows,
+                         testing::Combine(testing::ValuesIn(RewriteCases), testing::ValuesIn(Ways)),
+                         [](const testing::TestParamInfo<std::tuple<RewriteCase, Way>>& row) {
+                           return support::TitleName(std::get<0>(row.param).what) +
+                                  WayNames[static_cast<int>(std::get<1>(row.param))];
+                         });
 
 struct StopCase {
   const char* what;
@@ -342,36 +359,39 @@ struct StopCase {
   int exitCode;  // else its exit code
 };
 
-TEST(FileAccessTest, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopped) {
-  const StopCase cases[] = {
-      {"SIGINT", [] { raise(SIGINT); }, SIGINT, -1},
-      {"SIGTERM", [] { raise(SIGTERM); }, SIGTERM, -1},
-      {"SIGHUP", [] { raise(SIGHUP); }, SIGHUP, -1},
-      {"runtime error", [] { OsExitProcess(112); }, 0, 112},
-  };
-  for (const StopCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    ScratchFolder folder;
-    std::string path = folder / "Qtv.ini";
-    WriteBytes(path, "old");
-    native::ChildResult result = native::RunInChild([&] {
-      posix_layer::UseUnnamedFiles = false;
-      // The signals' handlers are the ones the layer's program entry installed.
-      FileHandle handle = CreateForWriting(path);
-      uint32_t written = 0;
-      if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
-          EntriesOf(folder.Path()).size() != 2) {
-        return 100;
-      }
-      row.stop();
-      return 101;
-    });
-    EXPECT_EQ(row.signal, result.signal);
-    EXPECT_EQ(row.exitCode, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
-    EXPECT_EQ("old", ReadBytes(path));
-  }
+const StopCase StopCases[] = {
+    {"SIGINT", [] { raise(SIGINT); }, SIGINT, -1},
+    {"SIGTERM", [] { raise(SIGTERM); }, SIGTERM, -1},
+    {"SIGHUP", [] { raise(SIGHUP); }, SIGHUP, -1},
+    {"runtime error", [] { OsExitProcess(112); }, 0, 112},
+};
+
+class StopRows : public testing::TestWithParam<StopCase> {};
+
+TEST_P(StopRows, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopped) {
+  const StopCase& row = GetParam();
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  WriteBytes(path, "old");
+  native::ChildResult result = native::RunInChild([&] {
+    posix_layer::UseUnnamedFiles = false;
+    // The signals' handlers are the ones the layer's program entry installed.
+    FileHandle handle = CreateForWriting(path);
+    uint32_t written = 0;
+    if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
+        EntriesOf(folder.Path()).size() != 2) {
+      return 100;
+    }
+    row.stop();
+    return 101;
+  });
+  EXPECT_EQ(row.signal, result.signal);
+  EXPECT_EQ(row.exitCode, result.exitCode);
+  EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
+  EXPECT_EQ("old", ReadBytes(path));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, StopRows, testing::ValuesIn(StopCases), RowName<StopCase>);
 
 TEST(FileAccessTest, RewritingKeepsAnOwnerAndGroupOfAnotherUser) {
   if (geteuid() != 0) {
@@ -403,18 +423,25 @@ TEST(FileAccessTest, CreatingADeviceWritesToIt) {
   EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
 }
 
-TEST(FileAccessTest, CreatingRefusesAReadOnlyFileAndLeavesItWhole) {
+class ReadOnlyModeRows : public testing::TestWithParam<unsigned> {};
+
+TEST_P(ReadOnlyModeRows, CreatingRefusesAReadOnlyFileAndLeavesItWhole) {
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
-  for (unsigned mode : {0444u, 0466u, 0000u}) {
-    SCOPED_TRACE(testing::Message() << std::oct << mode);
-    MakeFile(path, mode, "keep me");
-    EXPECT_EQ(InvalidFileHandle, CreateForWriting(path));
-    EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
-    EXPECT_EQ("keep me", ReadBytes(path));
-    ASSERT_EQ(0, chmod(path.c_str(), 0644));
-  }
+  MakeFile(path, GetParam(), "keep me");
+  EXPECT_EQ(InvalidFileHandle, CreateForWriting(path));
+  EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
+  EXPECT_EQ("keep me", ReadBytes(path));
+  ASSERT_EQ(0, chmod(path.c_str(), 0644));
 }
+
+// A row is named by its mode, in octal: Mode0444.
+INSTANTIATE_TEST_SUITE_P(Rows, ReadOnlyModeRows, testing::Values(0444u, 0466u, 0000u),
+                         [](const testing::TestParamInfo<unsigned>& row) {
+                           char name[16];
+                           std::snprintf(name, sizeof name, "Mode%04o", row.param);
+                           return std::string(name);
+                         });
 
 TEST(FileAccessTest, DirectoriesAreRefusedBothWays) {
   ScratchFolder folder;
@@ -434,45 +461,69 @@ TEST(FileAccessTest, CloseFailsForAClosedHandle) {
   EXPECT_EQ(ERROR_GEN_FAILURE_CODE, OsGetLastError());
 }
 
+// Each row opens its own descriptor, making in the scratch folder what it needs; the other end
+// of a pipe or socket pair is closed, which leaves the kind of the end that is kept.
 struct TypeCase {
   const char* what;
-  std::function<int()> open;
+  int (*open)(const ScratchFolder& folder);
   uint32_t type;
 };
 
-TEST(FileAccessTest, FileTypeFollowsWhatTheHandleIs) {
-  ScratchFolder folder;
-  WriteBytes(folder / "file", "x");
-  int ends[2] = {-1, -1};
-  int pair[2] = {-1, -1};
-  ASSERT_EQ(0, pipe(ends));
-  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
-  const TypeCase cases[] = {
-      {"plain file", [&] { return open((folder / "file").c_str(), O_RDONLY); },
-       FILE_TYPE_DISK_VALUE},
-      {"character device", [] { return open("/dev/null", O_WRONLY); }, FILE_TYPE_CHAR_VALUE},
-      {"pipe", [&] { return dup(ends[0]); }, FILE_TYPE_PIPE_VALUE},
-      {"socket", [&] { return dup(pair[0]); }, FILE_TYPE_PIPE_VALUE},
-      {"directory", [&] { return open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY); },
-       FILE_TYPE_UNKNOWN_VALUE},
-  };
-  for (const TypeCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    int descriptor = row.open();
-    ASSERT_GE(descriptor, 0);
-    EXPECT_EQ(row.type, OsGetFileType(descriptor));
-    close(descriptor);
+// The one end of a pipe or socket pair that is kept open.
+int KeptEnd(int ends[2], int made) {
+  if (made != 0) {
+    return -1;
   }
-  for (int descriptor : {ends[0], ends[1], pair[0], pair[1]}) {
-    close(descriptor);
-  }
+  close(ends[1]);
+  return ends[0];
 }
+
+const TypeCase TypeCases[] = {
+    {"plain file",
+     [](const ScratchFolder& folder) {
+       WriteBytes(folder / "file", "x");
+       return open((folder / "file").c_str(), O_RDONLY);
+     },
+     FILE_TYPE_DISK_VALUE},
+    {"character device", [](const ScratchFolder&) { return open("/dev/null", O_WRONLY); },
+     FILE_TYPE_CHAR_VALUE},
+    {"pipe",
+     [](const ScratchFolder&) {
+       int ends[2] = {-1, -1};
+       return KeptEnd(ends, pipe(ends));
+     },
+     FILE_TYPE_PIPE_VALUE},
+    {"socket",
+     [](const ScratchFolder&) {
+       int pair[2] = {-1, -1};
+       return KeptEnd(pair, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+     },
+     FILE_TYPE_PIPE_VALUE},
+    {"directory",
+     [](const ScratchFolder& folder) {
+       return open(folder.Path().c_str(), O_RDONLY | O_DIRECTORY);
+     },
+     FILE_TYPE_UNKNOWN_VALUE},
+};
+
+class TypeRows : public testing::TestWithParam<TypeCase> {};
+
+TEST_P(TypeRows, FileTypeFollowsWhatTheHandleIs) {
+  ScratchFolder folder;
+  const TypeCase& row = GetParam();
+  int descriptor = row.open(folder);
+  ASSERT_GE(descriptor, 0);
+  EXPECT_EQ(row.type, OsGetFileType(descriptor));
+  close(descriptor);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TypeRows, testing::ValuesIn(TypeCases), RowName<TypeCase>);
 
 // ---- Error codes ------------------------------------------------------------------------------
 
 struct ErrorCase {
   const char* what;
-  std::function<bool()> failingOperation;
+  bool (*failingOperation)(const ScratchFolder& folder);
   uint32_t error;
 };
 
@@ -501,80 +552,105 @@ bool CreateAndWrite(const std::string& name) {
   return written;
 }
 
-TEST(ErrorCodeTest, SystemErrorsBecomeTheirWin32Codes) {
-  ScratchFolder folder;
-  WriteBytes(folder / "file", "x");
-  ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
-  // Another program's open of a file, with the lock a reader or a writer holds.
-  WriteBytes(folder / "read", "x");
-  WriteBytes(folder / "rewritten", "x");
-  int reader = open((folder / "read").c_str(), O_RDONLY | O_CLOEXEC);
-  int writer = open((folder / "rewritten").c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(0, flock(reader, LOCK_SH));
-  ASSERT_EQ(0, flock(writer, LOCK_EX));
-  const ErrorCase cases[] = {
-      {"missing file", [&] { return OpenAndRead(folder / "missing"); }, ERROR_FILE_NOT_FOUND_CODE},
-      {"path through a file", [&] { return OpenAndRead(folder / "file/x"); },
-       ERROR_PATH_NOT_FOUND_CODE},
-      {"directory opened to write", [&] { return CreateAndWrite(folder / "dir"); },
-       ERROR_ACCESS_DENIED_CODE},
-      {"name too long", [&] { return OpenAndRead(folder / std::string(300, 'n')); },
-       ERROR_FILENAME_EXCED_RANGE_CODE},
-      {"file another program reads, opened to write",
-       [&] { return CreateAndWrite(folder / "read"); }, ERROR_SHARING_VIOLATION_CODE},
-      {"file another program rewrites, opened to read",
-       [&] { return OpenAndRead(folder / "rewritten"); }, ERROR_SHARING_VIOLATION_CODE},
-      {"file another program rewrites, copied",
-       [&] { return OsCopyFile((folder / "rewritten").c_str(), (folder / "c").c_str(), false); },
-       ERROR_SHARING_VIOLATION_CODE},
-      {"file replaced since it was read",
-       [&] {
-         OsCloseHandle(OpenForReading(folder / "file"));
-         WriteBytes(folder / "other", "x");
-         rename((folder / "other").c_str(), (folder / "file").c_str());
-         return CreateAndWrite(folder / "file");
-       },
-       ERROR_SHARING_VIOLATION_CODE},
-      {"file swapped for a link since it was read",
-       [&] {
-         OsCloseHandle(OpenForReading(folder / "read"));
-         WriteBytes(folder / "elsewhere", "keep");
-         symlink("elsewhere", (folder / "link").c_str());
-         rename((folder / "link").c_str(), (folder / "read").c_str());
-         return CreateAndWrite(folder / "read") || ReadBytes(folder / "elsewhere") != "keep";
-       },
-       ERROR_SHARING_VIOLATION_CODE},
-      {"device that fails to read", [] { return OpenAndRead("/proc/self/mem"); },
-       ERROR_IO_DEVICE_CODE},
-      {"device that is full", [] { return CreateAndWrite("/dev/full"); }, ERROR_DISK_FULL_CODE},
-      {"named pipe nobody reads, opened to write, without waiting",
-       [&] {
-         mkfifo((folder / "pipe").c_str(), 0644);
-         return CreateAndWrite(folder / "pipe");
-       },
-       ERROR_GEN_FAILURE_CODE},
-      {"copy onto an existing file",
-       [&] { return OsCopyFile((folder / "file").c_str(), (folder / "file").c_str(), true); },
-       ERROR_FILE_EXISTS_CODE},
-      {"reading a handle open for writing",
-       [&] {
-         FileHandle handle = CreateForWriting(folder / "written");
-         char buffer[4];
-         uint32_t count = 0;
-         bool read = OsReadFile(handle, buffer, sizeof buffer, &count);
-         OsCloseHandle(handle);
-         return read;
-       },
-       ERROR_GEN_FAILURE_CODE},
-  };
-  for (const ErrorCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    EXPECT_FALSE(row.failingOperation());
-    EXPECT_EQ(row.error, OsGetLastError());
+const ErrorCase ErrorCases[] = {
+    {"missing file", [](const ScratchFolder& folder) { return OpenAndRead(folder / "missing"); },
+     ERROR_FILE_NOT_FOUND_CODE},
+    {"path through a file",
+     [](const ScratchFolder& folder) { return OpenAndRead(folder / "file/x"); },
+     ERROR_PATH_NOT_FOUND_CODE},
+    {"directory opened to write",
+     [](const ScratchFolder& folder) { return CreateAndWrite(folder / "dir"); },
+     ERROR_ACCESS_DENIED_CODE},
+    {"name too long",
+     [](const ScratchFolder& folder) { return OpenAndRead(folder / std::string(300, 'n')); },
+     ERROR_FILENAME_EXCED_RANGE_CODE},
+    {"file another program reads, opened to write",
+     [](const ScratchFolder& folder) { return CreateAndWrite(folder / "read"); },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"file another program rewrites, opened to read",
+     [](const ScratchFolder& folder) { return OpenAndRead(folder / "rewritten"); },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"file another program rewrites, copied",
+     [](const ScratchFolder& folder) {
+       return OsCopyFile((folder / "rewritten").c_str(), (folder / "c").c_str(), false);
+     },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"file replaced since it was read",
+     [](const ScratchFolder& folder) {
+       OsCloseHandle(OpenForReading(folder / "file"));
+       WriteBytes(folder / "other", "x");
+       rename((folder / "other").c_str(), (folder / "file").c_str());
+       return CreateAndWrite(folder / "file");
+     },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"file swapped for a link since it was read",
+     [](const ScratchFolder& folder) {
+       OsCloseHandle(OpenForReading(folder / "read"));
+       WriteBytes(folder / "elsewhere", "keep");
+       symlink("elsewhere", (folder / "link").c_str());
+       rename((folder / "link").c_str(), (folder / "read").c_str());
+       return CreateAndWrite(folder / "read") || ReadBytes(folder / "elsewhere") != "keep";
+     },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"device that fails to read",
+     [](const ScratchFolder&) { return OpenAndRead("/proc/self/mem"); }, ERROR_IO_DEVICE_CODE},
+    {"device that is full", [](const ScratchFolder&) { return CreateAndWrite("/dev/full"); },
+     ERROR_DISK_FULL_CODE},
+    {"named pipe nobody reads, opened to write, without waiting",
+     [](const ScratchFolder& folder) {
+       mkfifo((folder / "pipe").c_str(), 0644);
+       return CreateAndWrite(folder / "pipe");
+     },
+     ERROR_GEN_FAILURE_CODE},
+    {"copy onto an existing file",
+     [](const ScratchFolder& folder) {
+       return OsCopyFile((folder / "file").c_str(), (folder / "file").c_str(), true);
+     },
+     ERROR_FILE_EXISTS_CODE},
+    {"reading a handle open for writing",
+     [](const ScratchFolder& folder) {
+       FileHandle handle = CreateForWriting(folder / "written");
+       char buffer[4];
+       uint32_t count = 0;
+       bool read = OsReadFile(handle, buffer, sizeof buffer, &count);
+       OsCloseHandle(handle);
+       return read;
+     },
+     ERROR_GEN_FAILURE_CODE},
+};
+
+// Each row's test has a plain file and a folder, and two files another program has open: one it
+// reads, with a shared lock, and one it rewrites, with an exclusive lock.
+class ErrorRows : public testing::TestWithParam<ErrorCase> {
+ protected:
+  void SetUp() override {
+    WriteBytes(folder / "file", "x");
+    ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
+    WriteBytes(folder / "read", "x");
+    WriteBytes(folder / "rewritten", "x");
+    reader = open((folder / "read").c_str(), O_RDONLY | O_CLOEXEC);
+    writer = open((folder / "rewritten").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(0, flock(reader, LOCK_SH));
+    ASSERT_EQ(0, flock(writer, LOCK_EX));
   }
-  close(reader);
-  close(writer);
+
+  void TearDown() override {
+    close(reader);
+    close(writer);
+  }
+
+  ScratchFolder folder;
+  int reader = -1;
+  int writer = -1;
+};
+
+TEST_P(ErrorRows, SystemErrorsBecomeTheirWin32Codes) {
+  const ErrorCase& row = GetParam();
+  EXPECT_FALSE(row.failingOperation(folder));
+  EXPECT_EQ(row.error, OsGetLastError());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, ErrorRows, testing::ValuesIn(ErrorCases), RowName<ErrorCase>);
 
 TEST(ErrorCodeTest, AFileTheUserMayNotReadIsAccessDenied) {
   if (geteuid() != 0) {
@@ -717,23 +793,40 @@ struct EntryTimeCase {
   FileTime lastWriteTime;
 };
 
-TEST(FileTimeTest, LastWriteTimeCountsTicksFrom1601) {
-  const EntryTimeCase cases[] = {
-      {0, 0, 116444736000000000},   {0, 99, 116444736000000000},
-      {0, 100, 116444736000000001}, {1000000000, 123456789, 126444736001234567},
-      {-1, 0, 116444735990000000},
-  };
+const EntryTimeCase EntryTimeCases[] = {
+    {0, 0, 116444736000000000},   {0, 99, 116444736000000000},
+    {0, 100, 116444736000000001}, {1000000000, 123456789, 126444736001234567},
+    {-1, 0, 116444735990000000},
+};
+
+class EntryTimeRows : public testing::TestWithParam<EntryTimeCase> {};
+
+TEST_P(EntryTimeRows, LastWriteTimeCountsTicksFrom1601) {
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
   WriteBytes(path, "x");
-  for (const EntryTimeCase& row : cases) {
-    SCOPED_TRACE(row.seconds);
-    native::SetModificationTime(path, row.seconds, row.nanoseconds);
-    FoundEntry entry{};
-    ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
-    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, entry.attributes);
-    EXPECT_EQ(row.lastWriteTime, entry.lastWriteTime);
-  }
+  const EntryTimeCase& row = GetParam();
+  native::SetModificationTime(path, row.seconds, row.nanoseconds);
+  FoundEntry entry{};
+  ASSERT_TRUE(OsFindFirstEntry(path.c_str(), &entry));
+  EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE_BIT, entry.attributes);
+  EXPECT_EQ(row.lastWriteTime, entry.lastWriteTime);
+}
+
+// A row is named by its seconds and nanoseconds since 1970, a second before it as Minus1:
+// At1000000000s123456789ns.
+INSTANTIATE_TEST_SUITE_P(Rows, EntryTimeRows, testing::ValuesIn(EntryTimeCases),
+                         [](const testing::TestParamInfo<EntryTimeCase>& row) {
+                           char name[48];
+                           std::snprintf(name, sizeof name, "At%s%llds%ldns",
+                                         row.param.seconds < 0 ? "Minus" : "",
+                                         static_cast<long long>(std::llabs(row.param.seconds)),
+                                         row.param.nanoseconds);
+                           return std::string(name);
+                         });
+
+TEST(FileTimeTest, AFolderIsFoundAsADirectory) {
+  ScratchFolder folder;
   FoundEntry entry{};
   ASSERT_TRUE(OsFindFirstEntry(folder.Path().c_str(), &entry));
   EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY_BIT, entry.attributes);
