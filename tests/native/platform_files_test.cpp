@@ -688,37 +688,45 @@ TEST(ErrorCodeTest, TooManyOpenFiles) {
 
 // ---- Copies -----------------------------------------------------------------------------------
 
-TEST(CopyFileTest, CopiesBytesModeAndTime) {
-  ScratchFolder folder;
+struct CopyCase {
+  const char* name;
+  std::string bytes;
+  unsigned mode;
+};
+
+std::string EveryByteValue() {
   std::string big;
   for (int i = 0; i < 100000; ++i) {
     big += static_cast<char>(i * 7 % 256);
   }
-  struct {
-    std::string bytes;
-    unsigned mode;
-  } const cases[] = {
-      {std::string(), 0640},
-      {std::string("[DESKTOP]\r\n\x1A\0z", 14), 0666},
-      {big, 0604},
-  };
-  mode_t oldMask = umask(022);
-  for (const auto& [bytes, mode] : cases) {
-    SCOPED_TRACE(bytes.size());
-    MakeFile(folder / "Qtv.ini", mode, bytes);
-    native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2001, 2, 3, 4, 5, 6), 700);
-    ASSERT_TRUE(OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "copy").c_str(), false))
-        << OsGetLastError();
-    EXPECT_EQ(bytes, ReadBytes(folder / "copy"));
-    EXPECT_EQ(mode, ModeOf(folder / "copy"));
-    struct stat status {};
-    ASSERT_EQ(0, stat((folder / "copy").c_str(), &status));
-    EXPECT_EQ(native::UtcSeconds(2001, 2, 3, 4, 5, 6), status.st_mtim.tv_sec);
-    EXPECT_EQ(700, status.st_mtim.tv_nsec);
-    ASSERT_EQ(0, unlink((folder / "copy").c_str()));
-  }
-  umask(oldMask);
+  return big;
 }
+
+class CopyRows : public testing::TestWithParam<CopyCase> {};
+
+TEST_P(CopyRows, CopiesBytesModeAndTime) {
+  const CopyCase& row = GetParam();
+  ScratchFolder folder;
+  mode_t oldMask = umask(022);
+  MakeFile(folder / "Qtv.ini", row.mode, row.bytes);
+  native::SetModificationTime(folder / "Qtv.ini", native::UtcSeconds(2001, 2, 3, 4, 5, 6), 700);
+  bool copied = OsCopyFile((folder / "Qtv.ini").c_str(), (folder / "copy").c_str(), false);
+  umask(oldMask);
+  ASSERT_TRUE(copied) << OsGetLastError();
+  EXPECT_EQ(row.bytes, ReadBytes(folder / "copy"));
+  EXPECT_EQ(row.mode, ModeOf(folder / "copy"));
+  struct stat status {};
+  ASSERT_EQ(0, stat((folder / "copy").c_str(), &status));
+  EXPECT_EQ(native::UtcSeconds(2001, 2, 3, 4, 5, 6), status.st_mtim.tv_sec);
+  EXPECT_EQ(700, status.st_mtim.tv_nsec);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyRows,
+    testing::Values(CopyCase{"Empty", std::string(), 0640},
+                    CopyCase{"ControlBytesAndNul", std::string("[DESKTOP]\r\n\x1A\0z", 14), 0666},
+                    CopyCase{"EveryByteValue", EveryByteValue(), 0604}),
+    [](const testing::TestParamInfo<CopyCase>& row) { return std::string(row.param.name); });
 
 TEST(CopyFileTest, ReplacesALongerDestinationWithTheSourcesMode) {
   ScratchFolder folder;
@@ -754,36 +762,42 @@ TEST(CopyFileTest, ReadOnlySourceGivesAReadOnlyCopyThatIsNotOverwritten) {
   EXPECT_EQ("first", ReadBytes(folder / "back"));
 }
 
+// A copy that must be refused, by names relative to a folder holding the file Qtv.ini and the
+// folder dir.
 struct FailedCopyCase {
-  const char* what;
-  std::string source;
+  const char* name;
+  std::string source;  // a name that begins with / stands for itself
   std::string destination;
   uint32_t error;
 };
 
-TEST(CopyFileTest, RefusedCopiesLeaveTheDestinationAlone) {
+class FailedCopyRows : public testing::TestWithParam<FailedCopyCase> {};
+
+TEST_P(FailedCopyRows, LeaveTheDestinationAlone) {
+  const FailedCopyCase& row = GetParam();
   ScratchFolder folder;
   WriteBytes(folder / "Qtv.ini", "source");
   ASSERT_EQ(0, mkdir((folder / "dir").c_str(), 0755));
-  const FailedCopyCase cases[] = {
-      {"missing source", folder / "missing", folder / "dest", ERROR_FILE_NOT_FOUND_CODE},
-      {"directory as source", folder / "dir", folder / "dest", ERROR_ACCESS_DENIED_CODE},
-      {"endless device as source", "/dev/zero", folder / "dest", ERROR_ACCESS_DENIED_CODE},
-      {"directory as destination", folder / "Qtv.ini", folder / "dir", ERROR_ACCESS_DENIED_CODE},
-      {"file onto itself", folder / "Qtv.ini", folder / "Qtv.ini", ERROR_SHARING_VIOLATION_CODE},
-      {"file onto itself by another name", folder / "Qtv.ini", folder / "dir/../Qtv.ini",
-       ERROR_SHARING_VIOLATION_CODE},
-      {"destination in a missing folder", folder / "Qtv.ini", folder / "none/dest",
-       ERROR_FILE_NOT_FOUND_CODE},
-  };
-  for (const FailedCopyCase& row : cases) {
-    SCOPED_TRACE(row.what);
-    EXPECT_FALSE(OsCopyFile(row.source.c_str(), row.destination.c_str(), false));
-    EXPECT_EQ(row.error, OsGetLastError());
-    EXPECT_EQ("source", ReadBytes(folder / "Qtv.ini"));
-    EXPECT_NE(0, access((folder / "dest").c_str(), F_OK));
-  }
+  auto in = [&](const std::string& name) { return name[0] == '/' ? name : folder / name; };
+  EXPECT_FALSE(OsCopyFile(in(row.source).c_str(), in(row.destination).c_str(), false));
+  EXPECT_EQ(row.error, OsGetLastError());
+  EXPECT_EQ("source", ReadBytes(folder / "Qtv.ini"));
+  EXPECT_NE(0, access((folder / "dest").c_str(), F_OK));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FailedCopyRows,
+    testing::Values(
+        FailedCopyCase{"MissingSource", "missing", "dest", ERROR_FILE_NOT_FOUND_CODE},
+        FailedCopyCase{"DirectoryAsSource", "dir", "dest", ERROR_ACCESS_DENIED_CODE},
+        FailedCopyCase{"EndlessDeviceAsSource", "/dev/zero", "dest", ERROR_ACCESS_DENIED_CODE},
+        FailedCopyCase{"DirectoryAsDestination", "Qtv.ini", "dir", ERROR_ACCESS_DENIED_CODE},
+        FailedCopyCase{"FileOntoItself", "Qtv.ini", "Qtv.ini", ERROR_SHARING_VIOLATION_CODE},
+        FailedCopyCase{"FileOntoItselfByAnotherName", "Qtv.ini", "dir/../Qtv.ini",
+                       ERROR_SHARING_VIOLATION_CODE},
+        FailedCopyCase{"DestinationInAMissingFolder", "Qtv.ini", "none/dest",
+                       ERROR_FILE_NOT_FOUND_CODE}),
+    [](const testing::TestParamInfo<FailedCopyCase>& row) { return std::string(row.param.name); });
 
 // ---- Times ------------------------------------------------------------------------------------
 
