@@ -236,7 +236,7 @@ ScopedVariable::~ScopedVariable() {
 }
 
 StandInProcess::StandInProcess(const std::string& programName, const std::string& executable,
-                               uid_t user) {
+                               uid_t user, const std::string& lastArgument) {
   // The pipe closes on the successful exec, so once it reads as ended, the process shows its
   // new command line.
   int ready[2];
@@ -246,7 +246,8 @@ StandInProcess::StandInProcess(const std::string& programName, const std::string
   }
   std::string name = programName;
   std::string seconds = StandInSeconds;
-  char* argv[] = {name.data(), seconds.data(), nullptr};
+  std::string last = lastArgument;
+  char* argv[] = {name.data(), seconds.data(), last.empty() ? nullptr : last.data(), nullptr};
   std::fflush(nullptr);
   pid_t parent = getpid();
   pid_ = fork();

@@ -106,9 +106,11 @@ constexpr const char* SleepProgram = "/bin/sleep";
 // test process, however that ends, and ends by itself after StandInSeconds in any case.
 class StandInProcess {
  public:
+  // lastArgument, when not empty, follows the sleep's seconds on the command line.
   explicit StandInProcess(const std::string& programName,
                           const std::string& executable = SleepProgram,
-                          uid_t user = static_cast<uid_t>(-1));
+                          uid_t user = static_cast<uid_t>(-1),
+                          const std::string& lastArgument = "");
   ~StandInProcess();
   StandInProcess(const StandInProcess&) = delete;
   StandInProcess& operator=(const StandInProcess&) = delete;

@@ -8,6 +8,7 @@
 
 #include "native_support.h"
 #include "platform.h"
+#include "platform_test_entry.h"
 #include "settings_names.h"
 
 namespace {
@@ -67,6 +68,14 @@ TEST_F(HostWindowTest, OnlyTheHostClassIsLookedFor) {
   EXPECT_FALSE(OsWindowExists("Other"));
   EXPECT_FALSE(OsWindowExists(""));
   EXPECT_FALSE(OsWindowExists("Qtv.exe"));
+}
+
+TEST_F(HostWindowTest, AHostStartedWithAFileArgumentCounts) {
+  // Only the first word names the program: a later one may hold a path of its own.
+  native::ScopedVariable standIn(StandInVariable, "1");
+  native::StandInProcess host("Qtv.exe", OwnProgramPath(), static_cast<uid_t>(-1),
+                              "C:\\Ostrel\\Qtv.ini");
+  EXPECT_TRUE(OsWindowExists(HostClass));
 }
 
 TEST_F(HostWindowTest, AHostThatHasEndedIsGone) {

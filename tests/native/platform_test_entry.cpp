@@ -3,6 +3,7 @@
 #include "platform_test_entry.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,11 @@ std::string OwnProgramPath() { return std::filesystem::read_symlink("/proc/self/
 bool ProgramMain() {
   if (std::getenv(PrintCommandLineVariable) != nullptr) {
     std::fputs(OsGetCommandLine(), stdout);
+    return true;
+  }
+  if (std::getenv(StandInVariable) != nullptr) {
+    std::vector<std::string> words = OwnArguments();
+    sleep(words.size() > 1 ? static_cast<unsigned>(std::atoi(words[1].c_str())) : 0);
     return true;
   }
   std::vector<std::string> words = OwnArguments();
