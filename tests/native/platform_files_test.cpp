@@ -3,15 +3,21 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -392,6 +398,43 @@ TEST_P(StopRows, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopp
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StopRows, testing::ValuesIn(StopCases), RowName<StopCase>);
+
+// Makes every open with O_TMPFILE fail with EOPNOTSUPP from now on in this process, as on a file
+// system that has no unnamed files. Returns false when the system refuses the filter.
+bool RefuseUnnamedFiles() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(FileAccessTest, RewritingOnAFileSystemWithoutUnnamedFilesTakesATemporaryName) {
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  WriteBytes(path, "old");
+  native::ChildResult result = native::RunInChild([&] {
+    if (!RefuseUnnamedFiles()) {
+      return 100;
+    }
+    FileHandle handle = CreateForWriting(path);
+    uint32_t written = 0;
+    if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written)) {
+      return static_cast<int>(OsGetLastError());
+    }
+    bool named = EntriesOf(folder.Path()).size() == 2;
+    return OsCloseHandle(handle) ? (named ? 0 : 102) : static_cast<int>(OsGetLastError());
+  });
+  EXPECT_EQ(0, result.exitCode) << "100: no filter; 102: the new file had no name";
+  EXPECT_EQ("new", ReadBytes(path));
+  EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
+}
 
 TEST(FileAccessTest, RewritingKeepsAnOwnerAndGroupOfAnotherUser) {
   if (geteuid() != 0) {
