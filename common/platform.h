@@ -66,6 +66,7 @@ constexpr uint32_t ERROR_FILE_EXISTS_CODE = 80;
 constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 constexpr uint32_t ERROR_BROKEN_PIPE_CODE = 109;
 constexpr uint32_t ERROR_DISK_FULL_CODE = 112;
+constexpr uint32_t ERROR_NO_DATA_CODE = 232;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
 constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 

@@ -6,10 +6,12 @@
 // Windows' share modes become locks: a file open for reading holds a shared lock, a file being
 // rewritten an exclusive one, and an open that meets the other kind fails with a sharing
 // violation, as it does on Windows. A file opened for writing is never cut where others can see
-// it: the new text goes into a new file that replaces the old one whole when it is closed.
-#include <dirent.h>
+// it: the new text goes into a new file that replaces the old one whole when it is closed, or,
+// where a new file cannot keep what the user has, into the file itself at close, room first.
+//
+// Every name is looked up once, through posix_folder.h, and every step acts on what that look
+// found: the run may be started by root in a folder that someone else can write.
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -18,13 +20,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <string>
 
 #include "platform.h"
+#include "posix_folder.h"
 #include "posix_io.h"
 #include "posix_replace.h"
 
@@ -57,7 +59,9 @@ constexpr mode_t AnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 const char InUseReason[] = "in use by another program";
 const char NotPlainFileReason[] = "not a plain file";
-const char ReplacedReason[] = "replaced by another program since it was read";
+// Added to the reason of a write in place that failed after its first changed byte.
+const char BackupHoldsTheOldText[] = "; the old text is in ";
+const char FileMayBeCut[] = "; the file may be cut short";
 
 int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
 
@@ -65,13 +69,14 @@ int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
 std::map<int, std::string> HandleNames;
 
 // A file opened for writing: the new file that replaces it when it is closed, the old file, open
-// and locked meanwhile, or, written in place, nothing beside the handle.
+// and locked meanwhile; or, written in place, the file itself.
 struct WriteTarget {
   Replacement replacement;
   int lockedOriginal = -1;
   bool inPlace = false;
-  bool flush = false;   // a plain file, whose bytes are flushed to disk at close
-  std::string pending;  // bytes of a plain file not yet given to the disk
+  bool flush = false;    // a plain file, whose bytes are flushed to disk at close
+  bool newFile = false;  // a file made afresh, which takes the mode of a new file at close
+  std::string pending;   // bytes of a plain file not yet given to the disk
 };
 std::map<int, WriteTarget> WriteTargets;
 
@@ -82,35 +87,26 @@ struct ReadBlock {
 };
 std::map<int, ReadBlock> ReadBlocks;
 
-// The file the last open for reading found, by the name it was opened by and its identity: a
-// rewrite by the same name later in the run must find that same file there, links followed.
-struct FileRead {
+// A file the run has read or copied, by the name the program gave and the file's identity.
+struct FileSeen {
   std::string name;
   dev_t device = 0;
   ino_t inode = 0;
 };
-FileRead LastRead;
 
-// The path of the file a name stands for, links followed; empty when it cannot be resolved.
-std::string ResolvedPath(const std::string& name) {
-  char* resolved = realpath(name.c_str(), nullptr);
-  if (resolved == nullptr) {
-    return std::string();
-  }
-  std::string path = resolved;
-  std::free(resolved);
-  return path;
-}
+// The file the last open for reading found: a rewrite by the same name later in the run must find
+// that same file there.
+FileSeen LastRead;
+// The copy the run made last, by its name, and the identity of its source: a write in place of
+// that file that fails midway says where the old text is.
+FileSeen LastCopy;
 
 bool IsSameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
-// Whether name may be rewritten as the file it stands for now: it is not the name of the last
-// read, or the file is still the one that was read.
-bool IsStillTheFileRead(const std::string& name, const struct stat& status) {
-  return name != LastRead.name ||
-         (status.st_dev == LastRead.device && status.st_ino == LastRead.inode);
+bool IsFileSeen(const FileSeen& seen, const struct stat& status) {
+  return status.st_dev == seen.device && status.st_ino == seen.inode;
 }
 
 // Takes a lock on an open file without waiting: LOCK_SH while it is read, LOCK_EX while it is
@@ -151,83 +147,76 @@ time_t UnixSecondsFromFileTime(FileTime time) {
   return static_cast<time_t>(static_cast<int64_t>(time / TicksPerSecond) - SecondsFrom1601To1970);
 }
 
-// Whether the descriptor opened by OpenPlainFileToRead is a plain file, with its status; a plain
-// file gets ordinary reads back. Returns false with the last error set.
-bool IsPlainFileToRead(int descriptor, struct stat* status) {
-  if (fstat(descriptor, status) != 0) {
-    return FailWithErrno();
-  }
-  if (!S_ISREG(status->st_mode)) {
-    return FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
-  }
-  if (fcntl(descriptor, F_SETFL, 0) != 0) {
-    return FailWithErrno();
-  }
-  return LockOpenFile(descriptor, LOCK_SH);
-}
-
-// Opens name for reading when it is a plain file, and gives its status; the file holds a shared
-// lock while it is open. Anything else is refused: a device such as /dev/zero has no end, and
-// reading it as one endless line would exhaust memory first; a pipe may never end either. Without a
-// writer, opening a named pipe would wait for one, and the program would hang before it could see
-// what it opened; so the open does not wait. Returns -1 with the last error set.
+// Opens the file the name stands for to read it when it is a plain file, and gives its status;
+// the file holds a shared lock while it is open. Anything else is refused: a device such as
+// /dev/zero has no end, and reading it as one endless line would exhaust memory first; a pipe may
+// never end either, and opening a named pipe does not wait for a writer. Returns -1 with the last
+// error set.
 int OpenPlainFileToRead(const char* name, struct stat* status) {
-  int descriptor = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  Entry entry;
+  if (!LookUpEntry(name, &entry)) {
+    return -1;
+  }
+  int descriptor = -1;
+  if (!entry.exists) {
+    errno = ENOENT;
+    FailWithErrno();
+  } else {
+    descriptor = OpenEntry(entry, O_RDONLY);
+  }
+  CloseEntry(&entry);
   if (descriptor < 0) {
-    FailWithErrno();
     return -1;
   }
-  if (!IsPlainFileToRead(descriptor, status)) {
-    CloseDescriptor(descriptor);
-    return -1;
-  }
-  return descriptor;
-}
-
-// Opens the file name stands for in place, for writing, cut to length 0 once it holds the
-// exclusive lock and is known to be the file expected (device and inode): a name swapped meanwhile
-// is never written through. Something other than a plain file (a device) is written as it is.
-// Returns -1 with the last error set.
-int OpenInPlace(int folder, const std::string& name, const struct stat& expected) {
-  // A named pipe without a reader would keep the open waiting: it does not wait, and the
-  // writes that follow do once it is open.
-  int descriptor = openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat status {};
-  if (descriptor < 0 || fstat(descriptor, &status) != 0 || fcntl(descriptor, F_SETFL, 0) != 0) {
+  if (fstat(descriptor, status) != 0) {
     FailWithErrno();
-  } else if (!IsSameFile(status, expected)) {
-    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
-  } else if (!S_ISREG(status.st_mode) || (LockOpenFile(descriptor, LOCK_EX) &&
-                                          (ftruncate(descriptor, 0) == 0 || FailWithErrno()))) {
-    WriteTargets[descriptor] = WriteTarget{Replacement(), -1, true, S_ISREG(status.st_mode), {}};
+  } else if (!S_ISREG(status->st_mode)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
+  } else if (LockOpenFile(descriptor, LOCK_SH)) {
     return descriptor;
   }
-  if (descriptor >= 0) {
-    CloseDescriptor(descriptor);
-  }
+  CloseDescriptor(descriptor);
   return -1;
 }
 
-// Starts the rewrite of the plain file name in folder by a new file that replaces it at close.
-// The old file stays open meanwhile, under an exclusive lock. Returns the new file, -1 with the
-// last error set, or -1 with *writeInPlace set when a new file cannot have what the old one has.
-int BeginRewrite(int folder, const std::string& name, const struct stat& expected,
-                 bool* writeInPlace) {
-  *writeInPlace = false;
-  int original = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (original < 0) {
-    // Not even readable: only a write in place can change it.
-    *writeInPlace = true;
+// Opens the entry in place, for writing, under the exclusive lock: the file the look found, or
+// nothing, since a name swapped meanwhile is never written through. Nothing changes yet: the old
+// bytes stay until the whole new text is there, at close. Something other than a plain file (a
+// device) is written as it is. Returns -1 with the last error set.
+int OpenInPlace(const Entry& entry) {
+  int descriptor = OpenEntry(entry, O_WRONLY);
+  if (descriptor < 0) {
     return -1;
   }
-  struct stat status {};
+  bool plain = S_ISREG(entry.status.st_mode);
+  if (plain && !LockOpenFile(descriptor, LOCK_EX)) {
+    CloseDescriptor(descriptor);
+    return -1;
+  }
   WriteTarget target;
-  if (fstat(original, &status) != 0) {
-    FailWithErrno();
-  } else if (!IsSameFile(status, expected)) {
-    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
-  } else if (LockOpenFile(original, LOCK_EX) &&
-             BeginReplacement(folder, name, original, &target.replacement, writeInPlace)) {
+  target.inPlace = true;
+  target.flush = plain;
+  WriteTargets[descriptor] = target;
+  return descriptor;
+}
+
+// Starts the rewrite of the plain file of the entry by a new file that replaces it at close. The
+// old file stays open meanwhile, under an exclusive lock. The replacement takes over the entry's
+// folder. Returns the new file, -1 with the last error set, or -1 with *writeInPlace set when a
+// new file cannot have what the old one has.
+int BeginRewrite(Entry* entry, bool* writeInPlace) {
+  *writeInPlace = false;
+  int original = OpenEntry(*entry, O_RDONLY);
+  if (original < 0) {
+    // A file the runner may write but not read: only a write in place can change it. Any other
+    // failure (too many open files, a swapped entry) is reported, and nothing is written.
+    *writeInPlace = errno == EACCES;
+    return -1;
+  }
+  WriteTarget target;
+  if (LockOpenFile(original, LOCK_EX) &&
+      BeginReplacement(entry->folder, entry->name, original, &target.replacement, writeInPlace)) {
+    entry->folder = -1;
     target.lockedOriginal = original;
     target.flush = true;
     int descriptor = target.replacement.descriptor;
@@ -238,78 +227,73 @@ int BeginRewrite(int folder, const std::string& name, const struct stat& expecte
   return -1;
 }
 
-// Opens name for writing as CREATE_ALWAYS does, as a rewrite that replaces the file whole when it
-// is closed: until then, the old text stays whole on disk. The file keeps its owner, group, mode
-// and extended attributes; a symbolic link stays a link, and its target gets the new text. Where
-// a new file would change what the user has (more than one hard link, an owner or group the
-// program cannot give, a folder that lets it make no new file), the file is written in place.
-// Windows refuses an existing file with the read-only attribute, without cutting it; the owner's
-// write bit stands for that attribute here (the superuser could write anyway); a directory cannot
-// be opened for writing at all. A file other than the one the last read of the same path found
-// is not written: another program has replaced it meanwhile. Returns -1 with the last error set.
-int CreateForWriting(const std::string& givenName) {
-  std::string path = givenName;
-  struct stat status {};
-  if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-    path = ResolvedPath(givenName);
-    if (path.empty()) {
-      FailWithErrno();
-      return -1;
-    }
-  }
-  std::string name;
-  int folder = OpenFolderOf(path, &name);
-  if (folder < 0) {
+// Starts a new file of the entry's name, where there was none. Returns it, or -1 with the last
+// error set.
+int BeginNewFile(Entry* entry) {
+  WriteTarget target;
+  bool writeInPlace = false;
+  if (!BeginReplacement(entry->folder, entry->name, -1, &target.replacement, &writeInPlace)) {
     return -1;
   }
-  int descriptor = -1;
-  bool writeInPlace = false;
-  if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) {
-      FailWithErrno();
-    } else {
-      WriteTarget target;
-      if (BeginReplacement(folder, name, -1, &target.replacement, &writeInPlace)) {
-        descriptor = target.replacement.descriptor;
-        target.flush = true;
-        WriteTargets[descriptor] = target;
-        return descriptor;
-      }
-    }
-  } else if (S_ISDIR(status.st_mode) || IsReadOnly(status)) {
-    FailWith(ERROR_ACCESS_DENIED_CODE);
-  } else if (!IsStillTheFileRead(givenName, status)) {
-    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
-  } else if (!S_ISREG(status.st_mode) || status.st_nlink > 1) {
-    descriptor = OpenInPlace(folder, name, status);
-  } else {
-    descriptor = BeginRewrite(folder, name, status, &writeInPlace);
-    if (descriptor >= 0) {
-      return descriptor;  // the replacement holds the folder now
-    }
-    if (writeInPlace) {
-      descriptor = OpenInPlace(folder, name, status);
-    }
-  }
-  CloseDescriptor(folder);
+  entry->folder = -1;
+  target.flush = true;
+  target.newFile = true;
+  int descriptor = target.replacement.descriptor;
+  WriteTargets[descriptor] = target;
   return descriptor;
 }
 
-// Whether a copy may go to name: not when it is the source itself, a read-only file (CopyFileA
-// refuses to overwrite one), or, with failIfExists, any existing file. Returns false with the
-// last error set.
-bool CopyMayReplace(const char* name, const struct stat& source, bool failIfExists) {
-  struct stat existing {};
-  if (stat(name, &existing) != 0) {
+// Opens name for writing as CREATE_ALWAYS does, as a rewrite that replaces the file whole when it
+// is closed: until then, the old text stays whole on disk. The file keeps its owner, group, mode,
+// ACL and extended attributes; a trusted symbolic link stays a link, and its target gets the new
+// text. Where a new file would change what the user has (more than one hard link, an owner or
+// group the program cannot give, a folder that lets it make no new file), the file is written in
+// place, at close. Windows refuses an existing file with the read-only attribute, without cutting
+// it; the owner's write bit stands for that attribute here (the superuser could write anyway); a
+// directory cannot be opened for writing at all. A file other than the one the last read of the
+// same name found is not written: another program has replaced or removed it meanwhile. Returns
+// -1 with the last error set.
+int CreateForWriting(const std::string& name) {
+  Entry entry;
+  if (!LookUpEntry(name, &entry)) {
+    return -1;
+  }
+  bool wasRead = name == LastRead.name;
+  int descriptor = -1;
+  bool writeInPlace = false;
+  if (!entry.exists && !wasRead) {
+    descriptor = BeginNewFile(&entry);
+  } else if (!entry.exists || (wasRead && !IsFileSeen(LastRead, entry.status))) {
+    FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
+  } else if (S_ISDIR(entry.status.st_mode) || IsReadOnly(entry.status)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE);
+  } else if (!S_ISREG(entry.status.st_mode) || entry.status.st_nlink > 1) {
+    descriptor = OpenInPlace(entry);
+  } else {
+    descriptor = BeginRewrite(&entry, &writeInPlace);
+    if (descriptor < 0 && writeInPlace) {
+      descriptor = OpenInPlace(entry);
+    }
+  }
+  CloseEntry(&entry);
+  return descriptor;
+}
+
+// Whether a copy may replace the entry: not when it is the source itself, a read-only file
+// (CopyFileA refuses to overwrite one) or a directory, or, with failIfExists, anything that
+// exists. A symbolic link is replaced, never followed. Returns false with the last error set.
+bool CopyMayReplace(const Entry& destination, const struct stat& source, bool failIfExists) {
+  if (!destination.exists) {
     return true;
   }
+  const struct stat& existing = destination.status;
   if (failIfExists) {
     return FailWith(ERROR_FILE_EXISTS_CODE);
   }
-  if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
+  if (IsSameFile(existing, source)) {
     return FailWith(ERROR_SHARING_VIOLATION_CODE);
   }
-  if (IsReadOnly(existing)) {
+  if (S_ISDIR(existing.st_mode) || (S_ISREG(existing.st_mode) && IsReadOnly(existing))) {
     return FailWith(ERROR_ACCESS_DENIED_CODE);
   }
   return true;
@@ -350,7 +334,7 @@ bool CopyBytes(int source, int destination) {
   for (;;) {
     ssize_t count = ReadRetrying(source, buffer, sizeof buffer);
     if (count < 0) {
-      return FailWithErrno();
+      return FailWithReadErrno();
     }
     if (count == 0) {
       return true;
@@ -362,67 +346,116 @@ bool CopyBytes(int source, int destination) {
   }
 }
 
-// Gives the copy the source's permission bits and last-write time, as CopyFileA gives it the
-// attributes and the time of the source.
-bool CopyFileProperties(int destination, const struct stat& source) {
-  const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-  if (fchmod(destination, source.st_mode & PermissionBits) != 0 ||
-      futimens(destination, times) != 0) {
+// Gives the copy the source's permissions (posix_replace.h says which) and last-write time, as
+// CopyFileA gives it the attributes and the time of the source.
+bool CopyFileProperties(int destination, int source, const struct stat& status) {
+  const timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+  if (!GiveCopyPermissions(source, destination) || futimens(destination, times) != 0) {
     return FailWithErrno();
   }
   return true;
 }
 
 // The copy, once the source is open as a plain file with the given status. Returns false with
-// the last error set. The bytes go to a new file beside the destination, which replaces it whole
-// only once it is complete and on disk: a copy that fails midway, or a run that is stopped, leaves
-// an older file under the name as it was.
+// the last error set. The bytes go to a new file beside the destination, private until complete,
+// which replaces it whole only once it is complete and on disk: a copy that fails midway, or a run
+// that is stopped, leaves an older file under the name as it was.
 bool CopyFromOpenSource(int source, const struct stat& status, const char* newName,
                         bool failIfExists) {
-  if (!CopyMayReplace(newName, status, failIfExists)) {
-    return false;
-  }
-  std::string name;
-  int folder = OpenFolderOf(newName, &name);
-  if (folder < 0) {
+  Entry destination;
+  if (!LookUpEntryItself(newName, &destination)) {
     return false;
   }
   Replacement copy;
   bool writeInPlace = false;
-  if (!BeginReplacement(folder, name, -1, &copy, &writeInPlace)) {
-    CloseDescriptor(folder);
+  if (!CopyMayReplace(destination, status, failIfExists) ||
+      !BeginReplacement(destination.folder, destination.name, -1, &copy, &writeInPlace)) {
+    CloseEntry(&destination);
     return false;
   }
-  if (CopyBytes(source, copy.descriptor) && CopyFileProperties(copy.descriptor, status)) {
+  if (CopyBytes(source, copy.descriptor) && CopyFileProperties(copy.descriptor, source, status)) {
     return CommitReplacement(&copy);
   }
   DiscardReplacement(&copy);
   return false;
 }
 
-// The entry a name stands for, as Windows (and Wine) find it: the name itself when an entry of
-// that name exists; else, for a bare name, the entry of the current folder that matches it
-// without regard to ASCII letter case (QTV.INI for Qtv.ini), the first in byte order when
-// several do. A name that nothing matches stays as it is, so that a file made under it gets the
-// name as the program spells it.
-std::string ExistingName(const char* name) {
-  struct stat status {};
-  if (std::strchr(name, '/') != nullptr || lstat(name, &status) == 0) {
-    return name;
-  }
-  DIR* folder = opendir(".");
-  if (folder == nullptr) {
-    return name;
-  }
-  std::string found;
-  while (const dirent* entry = readdir(folder)) {
-    if (strcasecmp(entry->d_name, name) == 0 &&
-        (found.empty() || std::strcmp(entry->d_name, found.c_str()) < 0)) {
-      found = entry->d_name;
+// pwrite() of all size bytes at offset, over as many calls as it takes. Returns false with errno
+// set.
+bool WriteAllAt(int descriptor, const char* bytes, size_t size, off_t offset) {
+  while (size > 0) {
+    ssize_t count = pwrite(descriptor, bytes, size, offset);
+    if (count < 0 && errno == EINTR) {
+      continue;
     }
+    if (count <= 0) {
+      errno = count == 0 ? ENOSPC : errno;
+      return false;
+    }
+    bytes += count;
+    size -= static_cast<size_t>(count);
+    offset += count;
   }
-  closedir(folder);
-  return found.empty() ? std::string(name) : found;
+  return true;
+}
+
+// Records the failure of a write in place after its first changed byte: the file may be cut, and
+// the copy this run made of it, if any, holds the old text. Returns false.
+bool FailWithCutFile(int descriptor) {
+  int error = errno;
+  struct stat status {};
+  std::string reason = std::strerror(error);
+  if (!LastCopy.name.empty() && fstat(descriptor, &status) == 0 && IsFileSeen(LastCopy, status)) {
+    reason += BackupHoldsTheOldText + LastCopy.name;
+  } else {
+    reason += FileMayBeCut;
+  }
+  return FailWith(ErrorCodeFromErrno(error), reason.c_str());
+}
+
+// Writes text into the plain file in place of its old bytes, which stay until the new ones go in.
+// The room comes first: the bytes past the old end are added there, and where they cannot be (a
+// full disk, a file-size limit) the file is cut back to its old length and left as it was. Only
+// then are the old bytes overwritten, the file cut to the new length and flushed, with the signals
+// that would end the run held back until it is whole. Returns false with the last error set.
+bool WriteInPlace(int descriptor, const std::string& text) {
+  SignalsHeld held;
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0) {
+    return FailWithErrno();
+  }
+  size_t oldSize = static_cast<size_t>(status.st_size);
+  if (text.size() > oldSize && !WriteAllAt(descriptor, text.data() + oldSize, text.size() - oldSize,
+                                           static_cast<off_t>(oldSize))) {
+    int error = errno;
+    static_cast<void>(ftruncate(descriptor, static_cast<off_t>(oldSize)));
+    errno = error;
+    return FailWithErrno();
+  }
+  size_t overwritten = std::min(text.size(), oldSize);
+  if (!WriteAllAt(descriptor, text.data(), overwritten, 0) ||
+      (text.size() < oldSize && ftruncate(descriptor, static_cast<off_t>(text.size())) != 0) ||
+      fsync(descriptor) != 0) {
+    return FailWithCutFile(descriptor);
+  }
+  return true;
+}
+
+// Finishes a file opened for writing. Returns false with the last error set.
+bool FinishWriting(int descriptor, WriteTarget* target) {
+  if (target->inPlace && target->flush) {
+    bool written = WriteInPlace(descriptor, target->pending);
+    return (CloseDescriptor(descriptor) || FailWithErrno()) && written;
+  }
+  if (target->inPlace) {
+    return CloseDescriptor(descriptor) || FailWithErrno();
+  }
+  if (!StorePending(descriptor, &target->pending) ||
+      (target->newFile && !GiveNewFileMode(descriptor) && !FailWithErrno())) {
+    DiscardReplacement(&target->replacement);
+    return false;
+  }
+  return CommitReplacement(&target->replacement);
 }
 
 }  // namespace
@@ -430,8 +463,8 @@ std::string ExistingName(const char* name) {
 // Wildcards have no meaning here.
 bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
   struct stat status {};
-  if (stat(ExistingName(name).c_str(), &status) != 0) {
-    return FailWithErrno();
+  if (!LookUpStatusToShow(name, &status)) {
+    return false;
   }
   entry->attributes = AttributesOf(status);
   entry->lastWriteTime = FileTimeFromTimespec(status.st_mtim);
@@ -475,43 +508,50 @@ bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime
 
 uint32_t OsGetFileAttributes(const char* name) {
   struct stat status {};
-  if (stat(ExistingName(name).c_str(), &status) != 0) {
-    FailWithErrno();
+  if (!LookUpStatusToShow(name, &status)) {
     return INVALID_ATTRIBUTES_VALUE;
   }
   return AttributesOf(status);
 }
 
 // Only the read-only bit has a counterpart: without it the owner gets write permission, with it
-// nobody keeps one. The hidden and system bits are ignored.
-bool OsSetFileAttributes(const char* givenName, uint32_t attributes) {
-  std::string name = ExistingName(givenName);
-  struct stat status {};
-  if (stat(name.c_str(), &status) != 0) {
-    return FailWithErrno();
+// nobody keeps one. The hidden and system bits are ignored. The mode is set on the file the look
+// found, through a descriptor of it.
+bool OsSetFileAttributes(const char* name, uint32_t attributes) {
+  Entry entry;
+  if (!LookUpEntry(name, &entry)) {
+    return false;
   }
-  mode_t mode = status.st_mode & PermissionBits;
-  if ((attributes & FILE_ATTRIBUTE_READONLY_BIT) != 0) {
-    mode &= ~AnyWriteBits;
+  bool changed = false;
+  if (!entry.exists) {
+    errno = ENOENT;
+    FailWithErrno();
   } else {
-    mode |= S_IWUSR;
+    mode_t mode = entry.status.st_mode & PermissionBits;
+    if ((attributes & FILE_ATTRIBUTE_READONLY_BIT) != 0) {
+      mode &= ~AnyWriteBits;
+    } else {
+      mode |= S_IWUSR;
+    }
+    changed = ChangeEntryMode(entry, mode);
   }
-  if (chmod(name.c_str(), mode) != 0) {
-    return FailWithErrno();
-  }
-  return true;
+  CloseEntry(&entry);
+  return changed;
 }
 
 bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists) {
   NoteFileInUse(existingName);
   struct stat status {};
-  int source = OpenPlainFileToRead(ExistingName(existingName).c_str(), &status);
+  int source = OpenPlainFileToRead(existingName, &status);
   if (source < 0) {
     return false;
   }
   NoteFileInUse(newName);
-  bool copied = CopyFromOpenSource(source, status, ExistingName(newName).c_str(), failIfExists);
+  bool copied = CopyFromOpenSource(source, status, newName, failIfExists);
   CloseDescriptor(source);
+  if (copied) {
+    LastCopy = FileSeen{newName, status.st_dev, status.st_ino};
+  }
   return copied;
 }
 
@@ -529,14 +569,13 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
   int descriptor = -1;
   if (access == GENERIC_READ_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
     struct stat status {};
-    std::string found = ExistingName(name);
-    descriptor = OpenPlainFileToRead(found.c_str(), &status);
+    descriptor = OpenPlainFileToRead(name, &status);
     if (descriptor >= 0) {
-      LastRead = FileRead{found, status.st_dev, status.st_ino};
+      LastRead = FileSeen{name, status.st_dev, status.st_ino};
       ReadBlocks[descriptor] = ReadBlock();
     }
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
-    descriptor = CreateForWriting(ExistingName(name));
+    descriptor = CreateForWriting(name);
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }
@@ -575,7 +614,7 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
   if (found == ReadBlocks.end()) {
     ssize_t count = ReadRetrying(descriptor, buffer, size);
     if (count < 0) {
-      return FailWithErrno();
+      return FailWithReadErrno();
     }
     *bytesRead = static_cast<uint32_t>(count);
     return true;
@@ -587,7 +626,7 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
     block.bytes.resize(count > 0 ? static_cast<size_t>(count) : 0);
     block.taken = 0;
     if (count < 0) {
-      return FailWithErrno();
+      return FailWithReadErrno();
     }
   }
   size_t count = std::min<size_t>(size, block.bytes.size() - block.taken);
@@ -600,8 +639,9 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
 // As WriteFile on a disk file: every byte is stored, over as many write() calls as it takes, or
 // the write fails with the error that stopped it (a full disk, a file-size limit) and
 // *bytesWritten tells how many were stored before.
-// A plain file's bytes reach the disk a block at a time, the last ones at close; a failure to
-// store a block fails the write that filled it.
+// A new file's bytes reach the disk a block at a time, the last ones at close; a failure to
+// store a block fails the write that filled it. A plain file written in place gets all its new
+// bytes at close.
 bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten) {
   int descriptor = Descriptor(handle);
   NoteFileInUse(HandleNames[descriptor]);
@@ -610,7 +650,8 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   if (found != WriteTargets.end() && found->second.flush) {
     std::string& pending = found->second.pending;
     pending.append(static_cast<const char*>(buffer), size);
-    if (pending.size() >= BlockSize && !StorePending(descriptor, &pending)) {
+    if (!found->second.inPlace && pending.size() >= BlockSize &&
+        !StorePending(descriptor, &pending)) {
       return false;
     }
     *bytesWritten = size;
@@ -636,21 +677,7 @@ bool OsCloseHandle(FileHandle handle) {
   }
   WriteTarget target = found->second;
   WriteTargets.erase(found);
-  bool closed = StorePending(descriptor, &target.pending);
-  if (!closed) {
-    if (target.inPlace) {
-      CloseDescriptor(descriptor);
-    } else {
-      DiscardReplacement(&target.replacement);
-    }
-  } else if (target.inPlace) {
-    closed = !target.flush || fsync(descriptor) == 0 || FailWithErrno();
-    if (!CloseDescriptor(descriptor) && closed) {
-      closed = FailWithErrno();
-    }
-  } else {
-    closed = CommitReplacement(&target.replacement);
-  }
+  bool closed = FinishWriting(descriptor, &target);
   if (target.lockedOriginal >= 0) {
     CloseDescriptor(target.lockedOriginal);
   }

@@ -71,6 +71,12 @@ bool FailWithErrno() {
   return FailWith(ErrorCodeFromErrno(error), std::strerror(error));
 }
 
+bool FailWithReadErrno() {
+  int error = errno;
+  return FailWith(error == EPIPE ? ERROR_NO_DATA_CODE : ErrorCodeFromErrno(error),
+                  std::strerror(error));
+}
+
 void NoteFileInUse(const std::string& name) { FileInUse = name; }
 
 std::string FailureDescription(uint32_t code) {

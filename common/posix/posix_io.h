@@ -21,6 +21,11 @@ bool FailWith(uint32_t code, const char* reason = nullptr);
 // Returns false.
 bool FailWithErrno();
 
+// Records the code for errno of a failed read. A file the layer reads is never a pipe, so EPIPE
+// (which a network or FUSE file system can give) is a failure of its own, 232, and never the
+// broken pipe 109 that ends the text of a pipe. Returns false.
+bool FailWithReadErrno();
+
 // Names the file that the operation under way works on, for the report of its failure.
 void NoteFileInUse(const std::string& name);
 

@@ -4,11 +4,13 @@
 #include "posix_replace.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/random.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -28,16 +30,26 @@ using namespace posix_layer;
 namespace {
 
 constexpr mode_t NewFileMode = 0666;
-// Until it has its owner's permissions, a file that replaces another is the program's alone.
+// Until it has its final permissions, every new file is the runner's alone, under whatever name it
+// has: no group or other permission, and no ACL a folder's default would give it.
 constexpr mode_t PrivateFileMode = 0600;
 constexpr mode_t PermissionBits = 07777;
+constexpr mode_t AccessBits = 0777;
+// Where the system keeps a file's ACL.
+const char AccessAclName[] = "system.posix_acl_access";
+// More than any ACL of a settings file needs: 8 bytes an entry.
+constexpr size_t MaxAclSize = 64 * 1024;
 constexpr int RandomSuffixLength = 6;
 constexpr int MaxCreateAttempts = 100;
+// The longest name a folder entry may have.
+constexpr size_t MaxEntryNameLength = NAME_MAX;
+// The first real-time signal of the kernel; the C library keeps the first few for itself.
+constexpr int FirstRealTimeSignal = 32;
 
 // The new files that have a temporary name, for a signal handler to remove: at most the backup
 // copy and the rewrite of a run are under way at once.
 constexpr int MaxUnfinishedFiles = 2;
-constexpr size_t MaxNameLength = 256;
+constexpr size_t MaxNameLength = MaxEntryNameLength + 1;
 struct UnfinishedFile {
   volatile sig_atomic_t used;
   int folder;
@@ -45,27 +57,31 @@ struct UnfinishedFile {
 };
 UnfinishedFile UnfinishedFiles[MaxUnfinishedFiles];
 
-const int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Signals that come from a fault of the process itself, at the instruction that caused it: held
+// back, they would end it at once all the same.
+const int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
 
-// Holds SIGINT, SIGTERM and SIGHUP back until scope end, so that a handler never sees a name
-// half recorded, or a file renamed but still recorded under its temporary name.
-class InterruptsHeld {
- public:
-  InterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : InterruptSignals) {
-      sigaddset(&held, signal);
+// Signals whose default action does not end the process (it ignores, stops or continues it), and
+// the two that nothing can catch.
+const int NonEndingSignals[] = {SIGCHLD, SIGCONT, SIGSTOP,  SIGTSTP, SIGTTIN,
+                                SIGTTOU, SIGURG,  SIGWINCH, SIGKILL};
+
+template <size_t Count>
+bool IsOneOf(int signal, const int (&list)[Count]) {
+  for (int member : list) {
+    if (member == signal) {
+      return true;
     }
-    sigprocmask(SIG_BLOCK, &held, &previous_);
   }
-  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  InterruptsHeld(const InterruptsHeld&) = delete;
-  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+  return false;
+}
 
- private:
-  sigset_t previous_{};
-};
+// Whether signal is one whose default action ends the process and that a handler can catch. The
+// real-time signals that the C library keeps for itself (below SIGRTMIN) are left to it.
+bool IsEndingSignal(int signal) {
+  bool libraryOwn = signal >= FirstRealTimeSignal && signal < SIGRTMIN;
+  return signal > 0 && signal <= SIGRTMAX && !libraryOwn && !IsOneOf(signal, NonEndingSignals);
+}
 
 // Call with interrupts held.
 void RecordUnfinished(int folder, const std::string& name) {
@@ -89,7 +105,8 @@ void ForgetUnfinished(int folder, const std::string& name) {
 }
 
 // A name for a new file that is to replace target: the target's name, what it is, and six
-// random letters, so that a file left behind by a run that died tells the user what it was.
+// random letters, so that a file left behind by a run that died tells the user what it was. The
+// target's name is shortened where the whole would be longer than a name may be.
 std::string TemporaryName(const std::string& target) {
   static const char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char random[RandomSuffixLength] = {};
@@ -100,7 +117,8 @@ std::string TemporaryName(const std::string& target) {
       byte = static_cast<unsigned char>(seed >>= 3);
     }
   }
-  std::string name = target + UnfinishedSuffix;
+  size_t room = MaxEntryNameLength - std::strlen(UnfinishedSuffix) - RandomSuffixLength;
+  std::string name = target.substr(0, room) + UnfinishedSuffix;
   for (unsigned char byte : random) {
     name += Letters[byte % (sizeof Letters - 1)];
   }
@@ -112,7 +130,7 @@ std::string TemporaryName(const std::string& target) {
 int CreateNamedFile(int folder, const std::string& target, mode_t mode, std::string* name) {
   for (int attempt = 0; attempt < MaxCreateAttempts; ++attempt) {
     std::string candidate = TemporaryName(target);
-    InterruptsHeld held;
+    SignalsHeld held;
     int descriptor =
         openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (descriptor >= 0) {
@@ -162,6 +180,21 @@ bool CopyExtendedAttributes(int source, int destination) {
   return true;
 }
 
+// Removes the ACL a new file took from its folder's default ACL. Returns false with errno set.
+bool DropAcl(int descriptor) {
+  return fremovexattr(descriptor, AccessAclName) == 0 || errno == ENODATA || errno == EOPNOTSUPP;
+}
+
+// Gives destination the ACL of source, if it has one. Returns false with errno set.
+bool CopyAcl(int source, int destination) {
+  std::vector<char> value(MaxAclSize);
+  ssize_t length = fgetxattr(source, AccessAclName, value.data(), value.size());
+  if (length < 0) {
+    return errno == ENODATA || errno == EOPNOTSUPP;
+  }
+  return fsetxattr(destination, AccessAclName, value.data(), static_cast<size_t>(length), 0) == 0;
+}
+
 // Gives the new file the owner, group, extended attributes and permission bits of model. The
 // owner comes first: a change of owner clears the set-user-ID bit. Returns false with errno set.
 bool TakeOverProperties(int model, int descriptor) {
@@ -204,8 +237,16 @@ bool GiveTemporaryName(Replacement* replacement) {
 }
 
 // fsync of the folder, so that a rename survives a power cut. A file system that cannot flush a
-// folder says EINVAL: there is nothing more to do then.
-bool FlushFolder(int folder) { return fsync(folder) == 0 || errno == EINVAL || FailWithErrno(); }
+// folder says EINVAL: there is nothing more to do then. The rename is done by then: a failure
+// says that the new file is in place but may not be on disk yet.
+bool FlushFolder(int folder) {
+  if (fsync(folder) == 0 || errno == EINVAL) {
+    return true;
+  }
+  int error = errno;
+  std::string reason = std::string(NotYetOnDiskReason) + " (" + std::strerror(error) + ")";
+  return FailWith(ErrorCodeFromErrno(error), reason.c_str());
+}
 
 // Closes the new file and removes its temporary name, if it has one; the folder stays open.
 // errno stays as it was, for the caller's report.
@@ -216,7 +257,7 @@ void RemoveNewFile(Replacement* replacement) {
     replacement->descriptor = -1;
   }
   if (!replacement->temporary.empty()) {
-    InterruptsHeld held;
+    SignalsHeld held;
     unlinkat(replacement->folder, replacement->temporary.c_str(), 0);
     ForgetUnfinished(replacement->folder, replacement->temporary);
     replacement->temporary.clear();
@@ -233,24 +274,13 @@ void OnInterrupt(int signal) {
 
 namespace posix_layer {
 
-int OpenFolderOf(const std::string& path, std::string* name) {
-  size_t slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  *name = slash == std::string::npos ? path : path.substr(slash + 1);
-  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) {
-    FailWithErrno();
-  }
-  return descriptor;
-}
-
 bool BeginReplacement(int folder, const std::string& target, int model, Replacement* replacement,
                       bool* writeInPlace) {
   *writeInPlace = false;
   *replacement = Replacement();
   replacement->folder = folder;
   replacement->target = target;
-  mode_t mode = model >= 0 ? PrivateFileMode : NewFileMode;
+  mode_t mode = PrivateFileMode;
   int descriptor = -1;
   if (UseUnnamedFiles) {
     descriptor = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
@@ -263,6 +293,11 @@ bool BeginReplacement(int folder, const std::string& target, int model, Replacem
     return FailWithErrno();
   }
   replacement->descriptor = descriptor;
+  if (!DropAcl(descriptor)) {
+    FailWithErrno();
+    RemoveNewFile(replacement);
+    return false;
+  }
   if (model >= 0 && !TakeOverProperties(model, descriptor)) {
     *writeInPlace = IsRefusal(errno);
     FailWithErrno();
@@ -272,10 +307,31 @@ bool BeginReplacement(int folder, const std::string& target, int model, Replacem
   return true;
 }
 
+bool GiveCopyPermissions(int source, int descriptor) {
+  struct stat wanted {};
+  struct stat made {};
+  if (fstat(source, &wanted) != 0 || fstat(descriptor, &made) != 0) {
+    return false;
+  }
+  mode_t mode = wanted.st_mode & AccessBits;
+  bool groupGiven = wanted.st_gid == made.st_gid ||
+                    fchown(descriptor, static_cast<uid_t>(-1), wanted.st_gid) == 0;
+  if (!groupGiven) {
+    mode &= S_IRWXU;
+  }
+  return fchmod(descriptor, mode) == 0 && (!groupGiven || CopyAcl(source, descriptor));
+}
+
+bool GiveNewFileMode(int descriptor) {
+  mode_t mask = umask(0);
+  umask(mask);
+  return fchmod(descriptor, NewFileMode & ~mask) == 0;
+}
+
 bool CommitReplacement(Replacement* replacement) {
   bool committed = fsync(replacement->descriptor) == 0 || FailWithErrno();
   {
-    InterruptsHeld held;
+    SignalsHeld held;
     if (committed && replacement->temporary.empty()) {
       committed = GiveTemporaryName(replacement);
     }
@@ -326,9 +382,27 @@ void RemoveUnfinishedFilesOnInterrupt() {
   // Reset to the default and not held back, so that raise() in the handler ends the process.
   action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
   sigemptyset(&action.sa_mask);
-  for (int signal : InterruptSignals) {
-    sigaction(signal, &action, nullptr);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction current {};
+    // A signal the run was started with ignored (nohup) stays ignored.
+    if (IsEndingSignal(signal) && sigaction(signal, nullptr, &current) == 0 &&
+        current.sa_handler != SIG_IGN) {
+      sigaction(signal, &action, nullptr);
+    }
   }
 }
+
+SignalsHeld::SignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (IsEndingSignal(signal) && !IsOneOf(signal, FaultSignals)) {
+      sigaddset(&held, signal);
+    }
+  }
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+SignalsHeld::~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 }  // namespace posix_layer

@@ -3,6 +3,7 @@
 // standard output, every other box to standard error; the Yes/No question reads its answer from
 // standard input.
 #include <strings.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,8 @@ using namespace posix_layer;
 
 namespace {
 
-// An answer to the Yes/No question longer than this is no yes anyway.
+// An answer to the Yes/No question longer than this is no yes anyway: the question stops reading
+// there and takes it as No.
 constexpr size_t MaxAnswerLength = 16;
 
 const char YesNoPrompt[] = " [y/N] ";
@@ -96,26 +98,37 @@ bool WriteToStream(std::FILE* stream, const std::string& text) {
   return written;
 }
 
-// One line of standard input without its LF and a CR before it; empty at the end of input.
+// One short line of standard input without its LF and a CR before it; empty at the end of input.
 // Read byte by byte, so that nothing after the line is taken from the input. *lineFeed tells
-// whether an LF ended it, rather than the end of input (Ctrl-D on a terminal).
-std::string ReadAnswerLine(bool* lineFeed) {
-  std::string line;
+// whether an LF ended it, rather than the end of input (Ctrl-D on a terminal). Returns false at
+// once, without reading further, for an answer that cannot be a yes: a NUL, or a line longer
+// than any yes (an endless input such as /dev/zero ends here too); and for input that cannot be
+// read.
+bool ReadAnswerLine(std::string* line, bool* lineFeed) {
   char byte = 0;
+  line->clear();
   *lineFeed = false;
-  while (ReadRetrying(STDIN_FILENO, &byte, 1) == 1) {
+  for (;;) {
+    ssize_t count = ReadRetrying(STDIN_FILENO, &byte, 1);
+    if (count < 0) {
+      return false;
+    }
+    if (count == 0) {
+      break;
+    }
     if (byte == '\n') {
       *lineFeed = true;
       break;
     }
-    if (line.size() <= MaxAnswerLength) {
-      line += byte;
+    if (byte == '\0' || line->size() == MaxAnswerLength) {
+      return false;
     }
+    *line += byte;
   }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
+  if (!line->empty() && line->back() == '\r') {
+    line->pop_back();
   }
-  return line;
+  return true;
 }
 
 // "y" or "yes" in any letter case, or "はい" as a Japanese terminal sends it (UTF-8).
@@ -156,8 +169,14 @@ int AskYesNo(const std::string& shown) {
     WriteToStream(stderr, "\n");
     return IDNO_RESULT;
   }
+  std::string answer;
   bool lineFeed = false;
-  bool yes = IsYesAnswer(ReadAnswerLine(&lineFeed));
+  bool whole = ReadAnswerLine(&answer, &lineFeed);
+  if (!whole && inputIsTerminal) {
+    // What the user typed after a refused answer must not reach the shell as a command.
+    tcflush(STDIN_FILENO, TCIFLUSH);
+  }
+  bool yes = whole && IsYesAnswer(answer);
   if (!inputIsTerminal || !lineFeed) {
     WriteToStream(stderr, "\n");
   }

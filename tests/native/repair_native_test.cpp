@@ -840,6 +840,9 @@ struct KeptCase {
   void (*prepare)(const ScratchFolder& folder);
   uid_t user;  // who runs the program; -1: the superuser running the tests
   void (*check)(const ScratchFolder& folder, const struct stat& before);
+  // The host folder's mode: everybody may make files in it, as in a folder shared by its users;
+  // or only its owner, the superuser, who alone may then have linked a file there.
+  unsigned folderMode = 01777;
 };
 
 struct stat StatusOf(const std::string& path) {
@@ -877,7 +880,8 @@ const KeptCase KeptCases[] = {
      [](const ScratchFolder& folder, const struct stat& before) {
        EXPECT_EQ(before.st_ino, StatusOf(folder / SettingsName).st_ino);
        EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/Qtv.ini"));
-     }},
+     },
+     0755},
     {"a symbolic link, which stays one while its target gets the new text",
      [](const ScratchFolder& folder) {
        ASSERT_EQ(0, rename((folder / SettingsName).c_str(), (folder / "Ostrel/real.ini").c_str()));
@@ -911,8 +915,7 @@ TEST_P(RepairKept, KeepsTheLinksOwnerAndModeOfTheSettingsFile) {
   ASSERT_EQ(0, mkdir((folder / "Ostrel").c_str(), 0755));
   native::WriteBytes(folder / SettingsName, Basic);
   row.prepare(folder);
-  // Everybody may make files in the folder, as in a host folder shared by its users.
-  ASSERT_EQ(0, chmod(folder.Path().c_str(), 01777));
+  ASSERT_EQ(0, chmod(folder.Path().c_str(), row.folderMode));
   struct stat before = StatusOf(folder / SettingsName);
   RunOptions options;
   options.user = row.user;
@@ -1000,8 +1003,8 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
 }
 
 // The durable steps of one repair as strace shows them, reduced to what a power cut could undo:
-// a new file flushed, a rename over a name, a folder flushed, a file written in place flushed,
-// and the success message.
+// a new file flushed, a rename over a name, a folder flushed (by a descriptor opened for it or a
+// duplicate of one), a file written in place flushed, and the success message.
 std::vector<std::string> DurableSteps(const std::string& trace) {
   const std::regex call(R"((\w+)\((.*)\)\s+= (-?\d+))");
   std::vector<std::string> steps;
@@ -1014,7 +1017,9 @@ std::vector<std::string> DurableSteps(const std::string& trace) {
     }
     std::string name = m[1], args = m[2], result = m[3];
     std::string first = args.substr(0, args.find(','));
-    if (name == "openat" && args.find("O_TMPFILE") != std::string::npos) {
+    if (name == "fcntl" && args.find("F_DUPFD") != std::string::npos && kinds.count(first) != 0) {
+      kinds[result] = kinds[first];
+    } else if (name == "openat" && args.find("O_TMPFILE") != std::string::npos) {
       kinds[result] = "new";
     } else if (name == "openat" && args.find("O_DIRECTORY") != std::string::npos) {
       kinds[result] = "folder";
@@ -1051,7 +1056,7 @@ TEST_P(RepairDurableSteps, PutTheBackupAndTheNewTextOnDiskBeforeSayingSo) {
   }
   ChildResult result =
       native::RunProgram("/usr/bin/strace",
-                         {"strace", "-qq", "-e", "trace=openat,fsync,renameat,write", "-o",
+                         {"strace", "-qq", "-e", "trace=openat,fcntl,fsync,renameat,write", "-o",
                           folder / "trace", RepairProgram},
                          folder.Path());
   ASSERT_EQ(0, result.exitCode) << result.err;
