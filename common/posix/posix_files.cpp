@@ -415,7 +415,7 @@ bool FailWithCutFile(int descriptor) {
 
 // Writes text into the plain file in place of its old bytes, which stay until the new ones go in.
 // The room comes first: the bytes past the old end are added there, and where they cannot be (a
-// full disk, a file-size limit) the file is cut back to its old length and left as it was. Only
+// full disk, a file-size limit) the file gets back its old length and last-write time. Only
 // then are the old bytes overwritten, the file cut to the new length and flushed, with the signals
 // that would end the run held back until it is whole. Returns false with the last error set.
 bool WriteInPlace(int descriptor, const std::string& text) {
@@ -428,7 +428,9 @@ bool WriteInPlace(int descriptor, const std::string& text) {
   if (text.size() > oldSize && !WriteAllAt(descriptor, text.data() + oldSize, text.size() - oldSize,
                                            static_cast<off_t>(oldSize))) {
     int error = errno;
+    const timespec times[2] = {status.st_atim, status.st_mtim};
     static_cast<void>(ftruncate(descriptor, static_cast<off_t>(oldSize)));
+    static_cast<void>(futimens(descriptor, times));
     errno = error;
     return FailWithErrno();
   }

@@ -663,12 +663,27 @@ INSTANTIATE_TEST_SUITE_P(Rows, RepairNoPlainFile,
                          });
 
 // A row of the tests that stop the rewrite for want of room: whether the copy to the backup still
-// fits, or fails too and the user goes on without it.
-std::string CopyRowName(const testing::TestParamInfo<bool>& row) {
-  return row.param ? "CopyFits" : "CopyFailsToo";
+// fits, or fails too and the user goes on without it; and whether Qtv.ini, with a second hard
+// link, is written in place, where the room must be taken before its first byte changes.
+struct RoomCase {
+  bool copyFits;
+  bool inPlace;
+};
+
+const RoomCase RoomCases[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+
+std::string RoomRowName(const testing::TestParamInfo<RoomCase>& row) {
+  return std::string(row.param.copyFits ? "CopyFits" : "CopyFailsToo") +
+         (row.param.inPlace ? "InPlace" : "");
 }
 
-class RepairFileSizeLimit : public testing::TestWithParam<bool> {};
+// Gives the settings file at path a second hard link in the folder beside it, so that it is
+// written in place.
+void LinkASecondTime(const std::string& path) {
+  ASSERT_EQ(0, link(path.c_str(), (path + ".second").c_str()));
+}
+
+class RepairFileSizeLimit : public testing::TestWithParam<RoomCase> {};
 
 TEST_P(RepairFileSizeLimit, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
   // With the file size limited, the rewrite, longer by one byte for every line ended by CR alone,
@@ -677,11 +692,14 @@ TEST_P(RepairFileSizeLimit, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAs
   // unfinished file stays behind. The limit holds for the captured standard error too, which the
   // question and the report must fit into.
   const std::string settings = Basic + FillerLines(80, "\r");
-  const bool copyFits = GetParam();
+  const bool copyFits = GetParam().copyFits;
   const size_t limit = copyFits ? settings.size() : settings.size() / 2;
   ScratchFolder folder;
   AddNeighbours(folder);
   native::WriteBytes(folder / SettingsName, settings);
+  if (GetParam().inPlace) {
+    LinkASecondTime(folder / SettingsName);
+  }
   RunOptions options;
   options.fileSizeLimit = static_cast<int64_t>(limit);
   options.input = "y\n";
@@ -700,7 +718,7 @@ TEST_P(RepairFileSizeLimit, FileSizeLimitEndsWithTheReportAndLeavesTheSettingsAs
   ExpectUntouched(run, SettingsName);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RepairFileSizeLimit, testing::Bool(), CopyRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, RepairFileSizeLimit, testing::ValuesIn(RoomCases), RoomRowName);
 
 // A small file system of its own, mounted on a folder until scope end, when the system allows it
 // (as root): a disk that fills up.
@@ -726,15 +744,22 @@ class ScopedSmallDisk {
   bool mounted_ = false;
 };
 
-class RepairFullDisk : public testing::TestWithParam<bool> {};
+class RepairFullDisk : public testing::TestWithParam<RoomCase> {};
 
 TEST_P(RepairFullDisk, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) {
-  // About 24 KB of settings on a disk of 64 KiB, where the backup still fits beside Qtv.ini but
-  // the new text does not, and on one of 40 KiB, where not even the backup fits and the user
-  // goes on without it.
-  const std::string settings = Basic + FillerLines(2400);
-  const bool copyFits = GetParam();
-  const size_t disk = copyFits ? size_t{64} * 1024 : size_t{40} * 1024;
+  // Settings on a disk with room for them and, where the copy fits, their backup. Replaced, the
+  // new text needs a new file as large as the old one, and one page more is free; written in
+  // place, the text fills its last page to the end and grows by a byte for each line that a CR
+  // alone ends, so that the new text needs one page more than there is.
+  constexpr size_t Page = 4096;
+  const bool copyFits = GetParam().copyFits;
+  const bool inPlace = GetParam().inPlace;
+  std::string settings = Basic + (inPlace ? FillerLines(80, "\r") : FillerLines(2400));
+  if (inPlace) {
+    settings += "P=" + std::string(Page - (settings.size() + 4) % Page, 'p') + "\r\n";
+  }
+  const size_t pages = (settings.size() + Page - 1) / Page;
+  const size_t disk = ((copyFits ? 2 : 1) * pages + (inPlace ? 0 : 1)) * Page;
   ScratchFolder folder;
   ScopedSmallDisk small(folder / "disk", disk);
   if (!small.IsMounted()) {
@@ -742,6 +767,9 @@ TEST_P(RepairFullDisk, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) 
   }
   std::string place = folder / "disk";
   native::WriteBytes(place + "/" + SettingsName, settings);
+  if (inPlace) {
+    LinkASecondTime(place + "/" + SettingsName);
+  }
   RunOptions options;
   options.input = "y\n";
   ChildResult result = native::RunProgram(RepairProgram, {RepairProgram}, place, options);
@@ -753,14 +781,15 @@ TEST_P(RepairFullDisk, FullDiskEndsWithTheReportAndLeavesTheSettingsAsTheyWere) 
       std::regex_match(result.err.substr(question.size()), Report(112, "No space left on device")))
       << result.err;
   FolderMap after = native::FolderState(place);
-  EXPECT_EQ(settings, after[SettingsName].content) << "Qtv.ini changed";
+  EXPECT_TRUE(settings == after[SettingsName].content)
+      << "Qtv.ini changed: " << after[SettingsName].content.size() << " bytes";
   if (copyFits) {
     EXPECT_EQ(settings, after[BackupName].content) << "the backup is not whole";
   }
-  EXPECT_EQ(copyFits ? 2u : 1u, after.size()) << "a file stayed behind";
+  EXPECT_EQ((copyFits ? 2u : 1u) + (inPlace ? 1u : 0u), after.size()) << "a file stayed behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RepairFullDisk, testing::Bool(), CopyRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, RepairFullDisk, testing::ValuesIn(RoomCases), RoomRowName);
 
 // Sets the immutable flag of a file until scope end, when the system allows it (as root, on a
 // file system that has the flag). Nobody may then write, cut, rename or chmod the file.
