@@ -6,8 +6,10 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -478,14 +480,28 @@ const Obstacle Obstacles[] = {
 };
 
 struct AnswerCase {
-  const char* input;
+  std::string input;
   bool yes;
 };
 
+// A NUL, or a line longer than any yes (an endless input), is No at once.
 const AnswerCase Answers[] = {
-    {"y\n", true},    {"yes\n", true},         {"YES\n", true},  {"Y\r\n", true}, {"yEs", true},
-    {"y\nn\n", true}, {"n\n", false},          {"\n", false},    {"", false},     {"no\n", false},
-    {" y\n", false},  {"yes please\n", false}, {"\ny\n", false}, {"ja\n", false},
+    {"y\n", true},
+    {"yes\n", true},
+    {"YES\n", true},
+    {"Y\r\n", true},
+    {"yEs", true},
+    {"y\nn\n", true},
+    {"n\n", false},
+    {"\n", false},
+    {"", false},
+    {"no\n", false},
+    {" y\n", false},
+    {"yes please\n", false},
+    {"\ny\n", false},
+    {"ja\n", false},
+    {std::string("y\0junk\n", 7), false},
+    {std::string(1 << 20, 'y'), false},
 };
 
 using ObstacleAnswer = std::tuple<Obstacle, AnswerCase>;
@@ -966,6 +982,209 @@ TEST_P(RepairKept, KeepsTheLinksOwnerAndModeOfTheSettingsFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RepairKept, testing::ValuesIn(KeptCases), RowName<KeptCase>);
+
+// ---- Hostile ground ---------------------------------------------------------------------------
+//
+// The superuser runs the programs in host/, a folder of the user nobody, beside root/, which only
+// the superuser may enter and which holds the file root/secret (mode 0440). Whatever nobody has
+// put in host/, the run gives nobody nothing nobody could not have had alone.
+
+const char SecretText[] = "secret\n";
+
+// Where the rows make their files: the scratch folder's host/ and root/.
+struct HostileGround {
+  ScratchFolder base;
+  std::string host = base / "host";
+  std::string secret = base / "root/secret";
+};
+
+// Makes path a symbolic link to target, owned by nobody as if nobody had made it.
+void PlantLink(const std::string& target, const std::string& path) {
+  ASSERT_EQ(0, symlink(target.c_str(), path.c_str()));
+  ASSERT_EQ(0, lchown(path.c_str(), NobodyUser, NobodyUser));
+}
+
+// A folder's default ACL giving nobody read and write, in the system's binary form: a header,
+// then entries of tag, permissions and id, sorted by tag.
+std::string DefaultAclForNobody() {
+  const uint32_t header = 2;
+  const struct {
+    uint16_t tag, permissions;
+    uint32_t id;
+  } entries[] = {{0x01, 6, 0xFFFFFFFF},
+                 {0x02, 6, NobodyUser},
+                 {0x04, 4, 0xFFFFFFFF},
+                 {0x10, 6, 0xFFFFFFFF},
+                 {0x20, 0, 0xFFFFFFFF}};
+  std::string acl(reinterpret_cast<const char*>(&header), sizeof header);
+  for (const auto& entry : entries) {
+    acl.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+  }
+  return acl;
+}
+
+bool HasAcl(const std::string& path) {
+  return getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) >= 0;
+}
+
+struct HostileCase {
+  const char* what;
+  void (*plant)(const HostileGround& ground);
+  const std::string* program;
+  int exitCode;
+  const char* reason;  // the report's second line after "Qtv.ini: ", or nullptr for no report
+  void (*check)(const HostileGround& ground);
+};
+
+const HostileCase HostileCases[] = {
+    {"a link of nobody's to the superuser's file, for the repair",
+     [](const HostileGround& ground) { PlantLink(ground.secret, ground.host + "/Qtv.ini"); },
+     &RepairProgram, 5, "a link owned by another user",
+     [](const HostileGround& ground) {
+       EXPECT_NE(0, access((ground.host + "/" + BackupName).c_str(), F_OK)) << "a copy was made";
+     }},
+    {"a link of nobody's to the superuser's file, for the viewer",
+     [](const HostileGround& ground) { PlantLink(ground.secret, ground.host + "/Qtv.ini"); },
+     &ViewerProgram, 5, "a link owned by another user", nullptr},
+    {"a second hard link of a file of the superuser's that the superuser may write",
+     [](const HostileGround& ground) {
+       native::WriteBytes(ground.base / "root/settings", Basic);
+       ASSERT_EQ(0,
+                 link((ground.base / "root/settings").c_str(), (ground.host + "/Qtv.ini").c_str()));
+     },
+     &RepairProgram, 5, "a file with other links in a folder others can write",
+     [](const HostileGround& ground) {
+       EXPECT_EQ(Basic, native::ReadBytes(ground.base / "root/settings"));
+       EXPECT_NE(0, access((ground.host + "/" + BackupName).c_str(), F_OK)) << "a copy was made";
+     }},
+    {"a set-user-ID program of nobody's",
+     [](const HostileGround& ground) {
+       native::WriteBytes(ground.host + "/Qtv.ini", Basic);
+       ASSERT_EQ(0, chown((ground.host + "/Qtv.ini").c_str(), NobodyUser, NobodyUser));
+       ASSERT_EQ(0, chmod((ground.host + "/Qtv.ini").c_str(), 06755));
+     },
+     &RepairProgram, 0, nullptr,
+     [](const HostileGround& ground) {
+       struct stat backup = StatusOf(ground.host + "/" + BackupName);
+       EXPECT_EQ(0755u, backup.st_mode & 07777) << "the superuser's copy kept set-ID bits";
+     }},
+    {"the superuser's file in a folder whose new files take nobody's group",
+     [](const HostileGround& ground) {
+       ASSERT_EQ(0, chmod(ground.host.c_str(), 02775));
+       native::WriteBytes(ground.host + "/Qtv.ini", Basic);
+       ASSERT_EQ(0, chown((ground.host + "/Qtv.ini").c_str(), 0, 0));
+       ASSERT_EQ(0, chmod((ground.host + "/Qtv.ini").c_str(), 0640));
+     },
+     &RepairProgram, 0, nullptr,
+     [](const HostileGround& ground) {
+       struct stat backup = StatusOf(ground.host + "/" + BackupName);
+       EXPECT_EQ(0u, backup.st_gid) << "the copy went to the folder's group";
+       EXPECT_EQ(0640u, backup.st_mode & 07777);
+     }},
+    {"a folder whose default ACL lets nobody read and write",
+     [](const HostileGround& ground) {
+       std::string acl = DefaultAclForNobody();
+       ASSERT_EQ(
+           0, setxattr(ground.host.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0));
+       native::WriteBytes(ground.base / "Qtv.ini", Basic);
+       ASSERT_EQ(0, chmod((ground.base / "Qtv.ini").c_str(), 0660));
+       ASSERT_EQ(0, rename((ground.base / "Qtv.ini").c_str(), (ground.host + "/Qtv.ini").c_str()));
+     },
+     &RepairProgram, 0, nullptr,
+     [](const HostileGround& ground) {
+       for (const std::string& name : {SettingsName, BackupName}) {
+         EXPECT_FALSE(HasAcl(ground.host + "/" + name)) << name << " took the folder's ACL";
+         EXPECT_EQ(0660u, StatusOf(ground.host + "/" + name).st_mode & 07777) << name;
+       }
+     }},
+};
+
+class RepairHostileGround : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(RepairHostileGround, GivesTheFoldersWriterNothing) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "a folder of another user needs the superuser";
+  }
+  const HostileCase& row = GetParam();
+  HostileGround ground;
+  ASSERT_EQ(0, chmod(ground.base.Path().c_str(), 0755));
+  ASSERT_EQ(0, mkdir((ground.base / "root").c_str(), 0700));
+  native::WriteBytes(ground.secret, SecretText);
+  ASSERT_EQ(0, chmod(ground.secret.c_str(), 0440));
+  ASSERT_EQ(0, mkdir(ground.host.c_str(), 0755));
+  ASSERT_EQ(0, chown(ground.host.c_str(), NobodyUser, NobodyUser));
+  row.plant(ground);
+  RunOptions options;
+  options.input = "y\n";
+  ChildResult result = native::RunProgram(*row.program, {*row.program}, ground.host, options);
+  EXPECT_EQ(row.exitCode, result.exitCode) << result.err;
+  if (row.reason != nullptr) {
+    EXPECT_NE(std::string::npos, result.err.find(std::string("\nQtv.ini: ") + row.reason + "\n"))
+        << result.err;
+  }
+  EXPECT_EQ(SecretText, native::ReadBytes(ground.secret));
+  EXPECT_EQ(0440u, StatusOf(ground.secret).st_mode & 07777);
+  if (row.check != nullptr) {
+    row.check(ground);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RepairHostileGround, testing::ValuesIn(HostileCases),
+                         RowName<HostileCase>);
+
+TEST(RepairNativeTest, NamesSwappedWhileTheSuperuserRepairsNeverReachAnotherFile) {
+  // nobody swaps, as fast as it can, a read-only plain Qtv.ini with a link to the superuser's file,
+  // and a link spelled QTV.INI beside the user's qtv.ini, while the superuser runs the repair
+  // again and again: the superuser's file is never written, copied out or given another mode.
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "a folder of another user needs the superuser";
+  }
+  const std::string secret = "[DESKTOP]\r\nLISTWIDTH=7\r\nsecret\r\n";
+  HostileGround ground;
+  ASSERT_EQ(0, chmod(ground.base.Path().c_str(), 0755));
+  ASSERT_EQ(0, mkdir((ground.base / "root").c_str(), 0700));
+  native::WriteBytes(ground.secret, secret);
+  ASSERT_EQ(0, chmod(ground.secret.c_str(), 0440));
+  ASSERT_EQ(0, mkdir(ground.host.c_str(), 0755));
+  ASSERT_EQ(0, chown(ground.host.c_str(), NobodyUser, NobodyUser));
+  std::fflush(nullptr);
+  pid_t swapper = fork();
+  if (swapper == 0) {
+    // Ends with the test, and by itself after a bounded number of swaps in any case.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (setgid(NobodyUser) != 0 || setuid(NobodyUser) != 0 || chdir(ground.host.c_str()) != 0) {
+      _exit(1);
+    }
+    for (long swap = 0; swap < 20000000; ++swap) {
+      if (swap % 2 == 0) {
+        native::WriteBytes("plain", Basic);
+        chmod("plain", 0444);
+        rename("plain", "Qtv.ini");
+        unlink("QTV.INI");
+        native::WriteBytes("qtv.ini", Basic);
+      } else {
+        symlink(ground.secret.c_str(), "link");
+        rename("link", "Qtv.ini");
+        symlink(ground.secret.c_str(), "QTV.INI");
+      }
+    }
+    _exit(0);
+  }
+  ASSERT_GT(swapper, 0);
+  for (int run = 0; run < 40; ++run) {
+    RunOptions options;
+    options.input = "y\n";
+    native::RunProgram(RepairProgram, {RepairProgram, std::to_string(run + 100)}, ground.host,
+                       options);
+  }
+  kill(swapper, SIGKILL);
+  waitpid(swapper, nullptr, 0);
+  EXPECT_EQ(secret, native::ReadBytes(ground.secret)) << "the superuser's file was written";
+  EXPECT_EQ(0440u, StatusOf(ground.secret).st_mode & 07777);
+  for (const auto& [name, state] : native::FolderState(ground.host)) {
+    EXPECT_NE(secret, state.content) << name << " is a copy of the superuser's file";
+  }
+}
 
 // A settings file of 600 lines, as the host writes it, repaired to width.
 std::string LongSettings(const std::string& width) {
