@@ -369,6 +369,8 @@ const StopCase StopCases[] = {
     {"SIGINT", [] { raise(SIGINT); }, SIGINT, -1},
     {"SIGTERM", [] { raise(SIGTERM); }, SIGTERM, -1},
     {"SIGHUP", [] { raise(SIGHUP); }, SIGHUP, -1},
+    {"SIGUSR1", [] { raise(SIGUSR1); }, SIGUSR1, -1},
+    {"SIGALRM", [] { raise(SIGALRM); }, SIGALRM, -1},
     {"runtime error", [] { OsExitProcess(112); }, 0, 112},
 };
 
@@ -434,6 +436,21 @@ TEST(FileAccessTest, RewritingOnAFileSystemWithoutUnnamedFilesTakesATemporaryNam
   EXPECT_EQ(0, result.exitCode) << "100: no filter; 102: the new file had no name";
   EXPECT_EQ("new", ReadBytes(path));
   EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
+}
+
+TEST(FileAccessTest, RewritingAFileWithALongNameTakesAShorterTemporaryName) {
+  ScratchFolder folder;
+  std::string path = folder / std::string(250, 'n');
+  WriteBytes(path, "old");
+  posix_layer::UseUnnamedFiles = false;
+  FileHandle handle = CreateForWriting(path);
+  posix_layer::UseUnnamedFiles = true;
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  uint32_t written = 0;
+  EXPECT_TRUE(OsWriteFile(handle, "new", 3, &written));
+  EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+  EXPECT_EQ("new", ReadBytes(path));
+  EXPECT_EQ(std::vector<std::string>{std::string(250, 'n')}, EntriesOf(folder.Path()));
 }
 
 TEST(FileAccessTest, RewritingKeepsAnOwnerAndGroupOfAnotherUser) {
@@ -710,6 +727,40 @@ TEST(ErrorCodeTest, AFileTheUserMayNotReadIsAccessDenied) {
     return OpenForReading(name) == InvalidFileHandle ? static_cast<int>(OsGetLastError()) : 101;
   });
   EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED_CODE), result.exitCode);
+}
+
+// Makes every read() from now on in this process fail with error. Returns false when the system
+// refuses the filter.
+bool FailEveryRead(int error) {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_read, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K,
+               SECCOMP_RET_ERRNO | (static_cast<uint32_t>(error) & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(ErrorCodeTest, AReadThatFailsWithABrokenPipeIsAFailureNotTheEnd) {
+  // A network or FUSE file system may give EPIPE: that is no end of the text, which the broken
+  // pipe 109 would be.
+  ScratchFolder folder;
+  WriteBytes(folder / "file", "x");
+  std::string name = folder / "file";
+  native::ChildResult result = native::RunInChild([&] {
+    FileHandle handle = OpenForReading(name);
+    char buffer[4];
+    uint32_t count = 0;
+    if (handle == InvalidFileHandle || !FailEveryRead(EPIPE)) {
+      return 100;
+    }
+    return OsReadFile(handle, buffer, sizeof buffer, &count) ? 101
+                                                             : static_cast<int>(OsGetLastError());
+  });
+  EXPECT_EQ(static_cast<int>(ERROR_NO_DATA_CODE), result.exitCode);
 }
 
 TEST(ErrorCodeTest, TooManyOpenFiles) {

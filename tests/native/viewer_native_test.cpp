@@ -205,6 +205,12 @@ const PresenceCase PresenceCases[] = {
      true},
     {"named in upper case",
      [](const ScratchFolder& folder) { native::WriteBytes(folder / "QTV.INI", Basic); }, true},
+    {"named in lower case beside a directory named in upper case",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkdir((folder / "QTV.INI").c_str(), 0755));
+       native::WriteBytes(folder / "qtv.ini", Basic);
+     },
+     true},
     {"named like it only in part",
      [](const ScratchFolder& folder) { native::WriteBytes(folder / "Qtv.ini.txt", Basic); }, false},
 };
