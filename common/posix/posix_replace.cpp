@@ -38,7 +38,7 @@ constexpr mode_t AccessBits = 0777;
 // Where the system keeps a file's ACL.
 const char AccessAclName[] = "system.posix_acl_access";
 // More than any ACL of a settings file needs: 8 bytes an entry.
-constexpr size_t MaxAclSize = 64 * 1024;
+constexpr size_t MaxAclSize = size_t{64} * 1024;
 constexpr int RandomSuffixLength = 6;
 constexpr int MaxCreateAttempts = 100;
 // The longest name a folder entry may have.
