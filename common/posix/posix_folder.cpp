@@ -31,6 +31,17 @@ int RunFolderDescriptor = -1;
 // The entry each bare name was matched with, once per run.
 std::map<std::string, std::string> LetterCaseMatches;
 
+// Opens the folder at path (relative to from) for the names in it. A folder the runner may pass
+// through but not list still serves, by a descriptor that only names it: its entries are found,
+// but not by their letter case, and it cannot be flushed. Returns -1 with errno set.
+int OpenFolderAt(int from, const char* path) {
+  int descriptor = openat(from, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0 && errno == EACCES) {
+    descriptor = openat(from, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  return descriptor;
+}
+
 bool IsSameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
@@ -38,7 +49,7 @@ bool IsSameFile(const struct stat& one, const struct stat& other) {
 // A new descriptor of the run's folder, opened once per run. Returns -1 with the last error set.
 int DuplicateRunFolder() {
   if (RunFolderDescriptor < 0) {
-    RunFolderDescriptor = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    RunFolderDescriptor = OpenFolderAt(AT_FDCWD, ".");
     if (RunFolderDescriptor < 0) {
       FailWithErrno();
       return -1;
@@ -102,7 +113,7 @@ int OpenFolderOf(const std::string& path, std::string* name) {
   size_t slash = path.find_last_of('/');
   std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
-  int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int descriptor = OpenFolderAt(AT_FDCWD, folder.c_str());
   if (descriptor < 0) {
     FailWithErrno();
   }
@@ -158,7 +169,7 @@ bool FollowLink(Entry* entry, const std::string& target) {
     leaf = target;
   } else {
     std::string path = target.substr(0, slash + 1);
-    folder = openat(entry->folder, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder = OpenFolderAt(entry->folder, path.c_str());
     leaf = target.substr(slash + 1);
   }
   if (folder < 0) {
