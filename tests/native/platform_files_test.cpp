@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,7 @@
 
 #include "native_support.h"
 #include "platform.h"
+#include "posix_io.h"
 #include "posix_replace.h"
 
 namespace {
@@ -729,12 +731,15 @@ TEST(ErrorCodeTest, AFileTheUserMayNotReadIsAccessDenied) {
   EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED_CODE), result.exitCode);
 }
 
-// Makes every read() from now on in this process fail with error. Returns false when the system
+// Makes every call of the system call number call from now on in this process fail with error,
+// except those whose first argument is spared (a descriptor). Returns false when the system
 // refuses the filter.
-bool FailEveryRead(int error) {
+bool FailCalls(int call, int error, uint32_t spared = UINT32_MAX) {
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_read, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, spared, 1, 0),
       BPF_STMT(BPF_RET | BPF_K,
                SECCOMP_RET_ERRNO | (static_cast<uint32_t>(error) & SECCOMP_RET_DATA)),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
@@ -754,13 +759,37 @@ TEST(ErrorCodeTest, AReadThatFailsWithABrokenPipeIsAFailureNotTheEnd) {
     FileHandle handle = OpenForReading(name);
     char buffer[4];
     uint32_t count = 0;
-    if (handle == InvalidFileHandle || !FailEveryRead(EPIPE)) {
+    if (handle == InvalidFileHandle || !FailCalls(__NR_read, EPIPE)) {
       return 100;
     }
     return OsReadFile(handle, buffer, sizeof buffer, &count) ? 101
                                                              : static_cast<int>(OsGetLastError());
   });
   EXPECT_EQ(static_cast<int>(ERROR_NO_DATA_CODE), result.exitCode);
+}
+
+TEST(ErrorCodeTest, AFolderThatCannotBeFlushedAfterTheRenameSaysTheNewTextIsInPlace) {
+  ScratchFolder folder;
+  std::string path = folder / "Qtv.ini";
+  WriteBytes(path, "old");
+  native::ChildResult result = native::RunInChild([&] {
+    FileHandle handle = CreateForWriting(path);
+    uint32_t written = 0;
+    if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
+        !FailCalls(__NR_fsync, EIO, static_cast<uint32_t>(handle))) {
+      return 100;
+    }
+    if (OsCloseHandle(handle)) {
+      return 101;
+    }
+    std::string reason = posix_layer::FailureDescription(OsGetLastError());
+    return reason.find(posix_layer::NotYetOnDiskReason) != std::string::npos
+               ? static_cast<int>(OsGetLastError() & 0xFF)
+               : 102;
+  });
+  EXPECT_EQ(static_cast<int>(ERROR_IO_DEVICE_CODE & 0xFF), result.exitCode)
+      << "100: no filter; 101: the close succeeded; 102: the reason does not say so";
+  EXPECT_EQ("new", ReadBytes(path));
 }
 
 TEST(ErrorCodeTest, TooManyOpenFiles) {
