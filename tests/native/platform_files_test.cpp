@@ -50,6 +50,22 @@ unsigned ModeOf(const std::string& path) {
   return status.st_mode & 07777;
 }
 
+// The entries of a folder other than . and ..
+std::vector<std::string> EntriesOf(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* directory = opendir(folder.c_str());
+  while (const dirent* entry = directory != nullptr ? readdir(directory) : nullptr) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.push_back(entry->d_name);
+    }
+  }
+  if (directory != nullptr) {
+    closedir(directory);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void MakeFile(const std::string& path, unsigned mode, const std::string& bytes = "x") {
   WriteBytes(path, bytes);
   ASSERT_EQ(0, chmod(path.c_str(), mode));
@@ -233,17 +249,22 @@ TEST(FileAccessTest, ReadDeliversWhatAPipeHoldsWithoutWaitingForMore) {
   close(ends[0]);
 }
 
-TEST(FileAccessTest, CreatesAFileAfresh) {
+TEST(FileAccessTest, CreatesAFileAfreshPrivateUntilItIsComplete) {
   ScratchFolder folder;
   std::string path = folder / "Qtv.ini";
   mode_t oldMask = umask(022);
+  posix_layer::UseUnnamedFiles = false;
   FileHandle handle = CreateForWriting(path);
-  umask(oldMask);
+  posix_layer::UseUnnamedFiles = true;
   ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
   uint32_t written = 0;
   EXPECT_TRUE(OsWriteFile(handle, "new\r\n", 5, &written));
   EXPECT_EQ(5u, written);
+  std::vector<std::string> during = EntriesOf(folder.Path());
+  ASSERT_EQ(1u, during.size());
+  EXPECT_EQ(0600u, ModeOf(folder / during[0])) << "the unfinished file is not private";
   EXPECT_TRUE(OsCloseHandle(handle));
+  umask(oldMask);
   EXPECT_EQ("new\r\n", ReadBytes(path));
   EXPECT_EQ(0644u, ModeOf(path));
 }
@@ -258,22 +279,6 @@ struct RewriteCase {
 // without a name or under a temporary one; in place, for a file with a second hard link; or
 // through a symbolic link, whose target is replaced.
 enum class Way { Unnamed, Named, HardLinked, ThroughLink };
-
-// The entries of a folder other than . and ..
-std::vector<std::string> EntriesOf(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* directory = opendir(folder.c_str());
-  while (const dirent* entry = directory != nullptr ? readdir(directory) : nullptr) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      names.push_back(entry->d_name);
-    }
-  }
-  if (directory != nullptr) {
-    closedir(directory);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 const RewriteCase RewriteCases[] = {
     {"shorter", std::string(1000, 'o'), {"ab"}},

@@ -937,6 +937,17 @@ const KeptCase KeptCases[] = {
        EXPECT_TRUE(S_ISLNK(StatusOf(folder / SettingsName).st_mode));
        EXPECT_EQ(Repaired("430"), native::ReadBytes(folder / "Ostrel/real.ini"));
      }},
+    {"a file of another user's with the superuser's group, copied by that user",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, chown((folder / SettingsName).c_str(), NobodyUser, 0));
+       ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0640));
+     },
+     NobodyUser,
+     [](const ScratchFolder& folder, const struct stat&) {
+       struct stat backup = StatusOf(folder / BackupName);
+       EXPECT_EQ(NobodyUser, backup.st_uid);
+       EXPECT_EQ(0600u, backup.st_mode & 07777) << "the copy's group may read it";
+     }},
     {"the superuser's file that anybody may write, rewritten in place by another user",
      [](const ScratchFolder& folder) {
        ASSERT_EQ(0, chmod((folder / SettingsName).c_str(), 0666));
@@ -1056,6 +1067,19 @@ const HostileCase HostileCases[] = {
      [](const HostileGround& ground) {
        EXPECT_EQ(Basic, native::ReadBytes(ground.base / "root/settings"));
        EXPECT_NE(0, access((ground.host + "/" + BackupName).c_str(), F_OK)) << "a copy was made";
+     }},
+    {"a second hard link of a file of the superuser's in a folder of the superuser's that "
+     "everybody may write",
+     [](const HostileGround& ground) {
+       ASSERT_EQ(0, chown(ground.host.c_str(), 0, 0));
+       ASSERT_EQ(0, chmod(ground.host.c_str(), 01777));
+       native::WriteBytes(ground.base / "root/settings", Basic);
+       ASSERT_EQ(0,
+                 link((ground.base / "root/settings").c_str(), (ground.host + "/Qtv.ini").c_str()));
+     },
+     &RepairProgram, 5, "a file with other links in a folder others can write",
+     [](const HostileGround& ground) {
+       EXPECT_EQ(Basic, native::ReadBytes(ground.base / "root/settings"));
      }},
     {"a set-user-ID program of nobody's",
      [](const HostileGround& ground) {
