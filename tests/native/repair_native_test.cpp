@@ -546,6 +546,11 @@ const PreparedCase NotThereCases[] = {
      [](const ScratchFolder& folder) {
        ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
      }},
+    // Read-only by its mode: refused before any attribute change, it keeps that mode.
+    {"a read-only directory of that name",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkdir((folder / SettingsName).c_str(), 0555));
+     }},
 };
 
 class RepairNotThere : public testing::TestWithParam<PreparedWithBackup> {};
