@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -261,6 +262,54 @@ ScopedVariable::~ScopedVariable() {
     setenv(name_.c_str(), oldValue_.c_str(), 1);
   } else {
     unsetenv(name_.c_str());
+  }
+}
+
+namespace {
+
+// The lock file of every test run on the machine; /tmp is the one folder they all share.
+constexpr const char* HostLockPath = "/tmp/panefix-host-process-table.lock";
+
+int HostLockDescriptor = -1;
+int HostLockHolders = 0;
+
+// Opens the lock file, making it when it is not there yet. Read access suffices for flock, and
+// an open without O_CREAT is allowed on another user's file in the sticky /tmp.
+int OpenHostLockFile() {
+  int descriptor = open(HostLockPath, O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0 && errno == ENOENT) {
+    descriptor = open(HostLockPath, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (descriptor < 0 && errno == EEXIST) {
+      descriptor = open(HostLockPath, O_RDONLY | O_CLOEXEC);
+    }
+  }
+  return descriptor;
+}
+
+}  // namespace
+
+HostLock::HostLock() {
+  if (HostLockHolders++ > 0) {
+    return;
+  }
+  int descriptor = OpenHostLockFile();
+  if (descriptor < 0) {
+    ADD_FAILURE() << "cannot open " << HostLockPath << ": " << std::strerror(errno);
+    return;
+  }
+  while (flock(descriptor, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ADD_FAILURE() << "cannot lock " << HostLockPath << ": " << std::strerror(errno);
+      break;
+    }
+  }
+  HostLockDescriptor = descriptor;
+}
+
+HostLock::~HostLock() {
+  if (--HostLockHolders == 0 && HostLockDescriptor >= 0) {
+    close(HostLockDescriptor);
+    HostLockDescriptor = -1;
   }
 }
 

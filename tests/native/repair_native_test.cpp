@@ -948,7 +948,9 @@ std::string LongSettings(const std::string& width) {
 TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
   // Four repairs, one of them to another width, and a viewer, all started at once: each either
   // does its work or stops visibly, the report's sharing violation or the backup question; no
-  // reader ever sees a cut file.
+  // reader ever sees a cut file. The viewer looks for the host: no other test run may start a
+  // stand-in meanwhile.
+  native::HostLock hostLock;
   const std::string original = LongSettings("120");
   const std::vector<std::string> wholeTexts = {original, LongSettings("430"), LongSettings("512")};
   auto isWhole = [&](const std::string& text) {
