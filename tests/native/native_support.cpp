@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,6 +51,26 @@ int WaitFor(pid_t pid, int* signal = nullptr) {
     *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// How long a wait for another process's progress sleeps between two looks.
+constexpr useconds_t PollMicroseconds = 1000;
+
+// The first word of a process's command line; empty when it has none, or has ended.
+std::string FirstCommandWord(pid_t pid) {
+  int descriptor =
+      open(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return std::string();
+  }
+  std::string line;
+  char buffer[4096];
+  ssize_t count = 0;
+  while ((count = read(descriptor, buffer, sizeof buffer)) > 0) {
+    line.append(buffer, static_cast<size_t>(count));
+  }
+  close(descriptor);
+  return line.substr(0, line.find('\0'));
 }
 
 // Points the descriptor target at path, opened with flags.
@@ -131,12 +152,21 @@ int64_t UtcSeconds(int year, int month, int day, int hour, int minute, int secon
 
 namespace {
 
+// In the parent, before the fork: the capture folder's "in" holding input, and its "out" and
+// "err" empty. A child stopped before it could redirect anything thus still leaves all three, and
+// collecting it finds empty output rather than missing files.
+void PrepareCapture(const ScratchFolder& capture, const std::string& input) {
+  WriteBytes(capture / "in", input);
+  WriteBytes(capture / "out", "");
+  WriteBytes(capture / "err", "");
+}
+
 // In a child: standard input from the capture folder's "in", output and errors to its "out"
 // and "err".
 void RedirectToCapture(const ScratchFolder& capture) {
   Redirect(STDIN_FILENO, capture / "in", O_RDONLY);
-  Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_CREAT | O_TRUNC);
-  Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_CREAT | O_TRUNC);
+  Redirect(STDOUT_FILENO, capture / "out", O_WRONLY | O_TRUNC);
+  Redirect(STDERR_FILENO, capture / "err", O_WRONLY | O_TRUNC);
 }
 
 // In the parent: waits for the child and collects its exit code and what it wrote.
@@ -156,7 +186,7 @@ ChildResult CollectChild(pid_t pid, const ScratchFolder& capture) {
 
 ChildResult RunInChild(const std::function<int()>& body, const std::string& input) {
   ScratchFolder capture;
-  WriteBytes(capture / "in", input);
+  PrepareCapture(capture, input);
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
@@ -181,7 +211,7 @@ StartedProgram StartProgram(const std::string& program, const std::vector<std::s
                             const std::string& folder, const RunOptions& options) {
   auto shared = std::make_shared<ScratchFolder>();
   const ScratchFolder& capture = *shared;
-  WriteBytes(capture / "in", options.input);
+  PrepareCapture(capture, options.input);
   std::vector<std::string> copies = argv;
   std::vector<char*> words;
   for (std::string& word : copies) {
@@ -235,6 +265,54 @@ ScopedVariable::~ScopedVariable() {
   }
 }
 
+namespace {
+
+// The lock file of every test run on the machine; /tmp is the one folder they all share.
+constexpr const char* HostLockPath = "/tmp/panefix-host-process-table.lock";
+
+int HostLockDescriptor = -1;
+int HostLockHolders = 0;
+
+// Opens the lock file, making it when it is not there yet. Read access suffices for flock, and
+// an open without O_CREAT is allowed on another user's file in the sticky /tmp.
+int OpenHostLockFile() {
+  int descriptor = open(HostLockPath, O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0 && errno == ENOENT) {
+    descriptor = open(HostLockPath, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (descriptor < 0 && errno == EEXIST) {
+      descriptor = open(HostLockPath, O_RDONLY | O_CLOEXEC);
+    }
+  }
+  return descriptor;
+}
+
+}  // namespace
+
+HostLock::HostLock() {
+  if (HostLockHolders++ > 0) {
+    return;
+  }
+  int descriptor = OpenHostLockFile();
+  if (descriptor < 0) {
+    ADD_FAILURE() << "cannot open " << HostLockPath << ": " << std::strerror(errno);
+    return;
+  }
+  while (flock(descriptor, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ADD_FAILURE() << "cannot lock " << HostLockPath << ": " << std::strerror(errno);
+      break;
+    }
+  }
+  HostLockDescriptor = descriptor;
+}
+
+HostLock::~HostLock() {
+  if (--HostLockHolders == 0 && HostLockDescriptor >= 0) {
+    close(HostLockDescriptor);
+    HostLockDescriptor = -1;
+  }
+}
+
 StandInProcess::StandInProcess(const std::string& programName, const std::string& executable,
                                uid_t user, const std::string& lastArgument) {
   // The pipe closes on the successful exec, so once it reads as ended, the process shows its
@@ -279,6 +357,17 @@ StandInProcess::StandInProcess(const std::string& programName, const std::string
   if (count != 0) {
     ADD_FAILURE() << "cannot start " << executable << " as " << programName;
     Stop();
+    return;
+  }
+  // The pipe closes in the middle of the exec, before the kernel has given the process its new
+  // command line, which until then reads as empty: wait for the line, for as long as it takes.
+  while (FirstCommandWord(pid_) != programName) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      ADD_FAILURE() << executable << " as " << programName << " ended at once";
+      pid_ = -1;
+      return;
+    }
+    usleep(PollMicroseconds);
   }
 }
 

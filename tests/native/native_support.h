@@ -94,6 +94,19 @@ class ScopedVariable {
   std::string oldValue_;
 };
 
+// The process table is one for the whole machine: a stand-in host that one test run starts is a
+// host to the programs that any other run, of any checkout, starts meanwhile. A test holds this
+// lock while it starts a stand-in or runs a program that looks for the host, so that such tests
+// of all runs on the machine take turns. Held from construction to scope end; a process may hold
+// it several times over.
+class HostLock {
+ public:
+  HostLock();
+  ~HostLock();
+  HostLock(const HostLock&) = delete;
+  HostLock& operator=(const HostLock&) = delete;
+};
+
 // How long a stand-in waits at most: far longer than any test that starts one.
 constexpr const char* StandInSeconds = "30";
 
@@ -103,7 +116,8 @@ constexpr const char* SleepProgram = "/bin/sleep";
 // A process that stands in for a running host: executable (a sleep program) started with the
 // first command-line word programName, optionally as another user. Once constructed, the process
 // shows that command line; it is ended and reaped at scope end, or by Stop. It never outlives the
-// test process, however that ends, and ends by itself after StandInSeconds in any case.
+// test process, however that ends, and ends by itself after StandInSeconds in any case. It holds
+// the HostLock until scope end.
 class StandInProcess {
  public:
   // lastArgument, when not empty, follows the sleep's seconds on the command line.
@@ -120,6 +134,7 @@ class StandInProcess {
   pid_t Pid() const { return pid_; }
 
  private:
+  HostLock lock_;
   pid_t pid_ = -1;
 };
 

@@ -619,6 +619,14 @@ bool CreateAndWrite(const std::string& name) {
   return written;
 }
 
+// Fails the way a system call that set errno to Error fails, for the errors no operation here
+// can be made to meet (a read-only file system, a full quota, a busy device...).
+template <int Error>
+bool FailsWith(const ScratchFolder&) {
+  errno = Error;
+  return posix_layer::FailWithErrno();
+}
+
 const ErrorCase ErrorCases[] = {
     {"missing file", [](const ScratchFolder& folder) { return OpenAndRead(folder / "missing"); },
      ERROR_FILE_NOT_FOUND_CODE},
@@ -684,6 +692,25 @@ const ErrorCase ErrorCases[] = {
        return read;
      },
      ERROR_GEN_FAILURE_CODE},
+    {"ENOENT", FailsWith<ENOENT>, ERROR_FILE_NOT_FOUND_CODE},
+    {"ENOTDIR", FailsWith<ENOTDIR>, ERROR_PATH_NOT_FOUND_CODE},
+    {"EMFILE", FailsWith<EMFILE>, ERROR_TOO_MANY_OPEN_FILES_CODE},
+    {"ENFILE", FailsWith<ENFILE>, ERROR_TOO_MANY_OPEN_FILES_CODE},
+    {"EACCES", FailsWith<EACCES>, ERROR_ACCESS_DENIED_CODE},
+    {"EPERM", FailsWith<EPERM>, ERROR_ACCESS_DENIED_CODE},
+    {"EISDIR", FailsWith<EISDIR>, ERROR_ACCESS_DENIED_CODE},
+    {"EROFS, a read-only file system", FailsWith<EROFS>, ERROR_WRITE_PROTECT_CODE},
+    {"EBUSY", FailsWith<EBUSY>, ERROR_SHARING_VIOLATION_CODE},
+    {"ETXTBSY", FailsWith<ETXTBSY>, ERROR_SHARING_VIOLATION_CODE},
+    {"EEXIST", FailsWith<EEXIST>, ERROR_FILE_EXISTS_CODE},
+    {"ENOSPC", FailsWith<ENOSPC>, ERROR_DISK_FULL_CODE},
+    {"EDQUOT", FailsWith<EDQUOT>, ERROR_DISK_FULL_CODE},
+    {"EFBIG", FailsWith<EFBIG>, ERROR_DISK_FULL_CODE},
+    {"ENAMETOOLONG", FailsWith<ENAMETOOLONG>, ERROR_FILENAME_EXCED_RANGE_CODE},
+    {"EIO", FailsWith<EIO>, ERROR_IO_DEVICE_CODE},
+    // A closed output pipe.
+    {"EPIPE", FailsWith<EPIPE>, ERROR_BROKEN_PIPE_CODE},
+    {"EINVAL, any other", FailsWith<EINVAL>, ERROR_GEN_FAILURE_CODE},
 };
 
 // Each row's test has a plain file and a folder, and two files another program has open: one it

@@ -16,13 +16,16 @@ namespace {
 const char* const HostClass = HostWindowClass;
 constexpr uid_t NobodyUser = 65534;
 
-// Every test here needs a machine where no host runs but the ones it starts.
+// Every test here needs a machine where no host runs but the ones it starts, and holds the lock
+// that keeps other test runs from starting one.
 class HostWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(OsWindowExists(HostClass))
         << "a process named Qtv.exe already runs on this machine; these tests need none";
   }
+
+  native::HostLock lock_;
 };
 
 struct ProgramNameCase {

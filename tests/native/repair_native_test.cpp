@@ -562,6 +562,11 @@ const PreparedCase NotThereCases[] = {
      [](const ScratchFolder& folder) {
        ASSERT_EQ(0, symlink("missing.ini", (folder / SettingsName).c_str()));
      }},
+    // Read-only by its mode: refused before any attribute change, it keeps that mode.
+    {"a read-only directory of that name",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkdir((folder / SettingsName).c_str(), 0555));
+     }},
 };
 
 class RepairNotThere : public testing::TestWithParam<PreparedWithBackup> {};
@@ -1218,7 +1223,9 @@ std::string LongSettings(const std::string& width) {
 TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
   // Four repairs, one of them to another width, and a viewer, all started at once: each either
   // does its work or stops visibly, the report's sharing violation or the backup question; no
-  // reader ever sees a cut file.
+  // reader ever sees a cut file. The viewer looks for the host: no other test run may start a
+  // stand-in meanwhile.
+  native::HostLock hostLock;
   const std::string original = LongSettings("120");
   const std::vector<std::string> wholeTexts = {original, LongSettings("430"), LongSettings("512")};
   auto isWhole = [&](const std::string& text) {
@@ -1351,6 +1358,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse) {
   // A repair of 4 MiB, stopped by a signal at a random moment of its run: Qtv.ini holds the old
   // text or the new one, whole; the backup, when there is one, is a whole copy of the old text.
+  // On a busy machine the signal may land before the program has even started, or after it has
+  // ended: such a trial changed nothing, or everything, and must show just that.
   const std::string bigLine(4 * 1024 * 1024, 'w');
   const std::string original = Basic + bigLine + "\r\n";
   const std::string repaired = Repaired("430") + bigLine + "\r\n";
@@ -1371,6 +1380,7 @@ TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse)
       SCOPED_TRACE(testing::Message() << "signal " << signal << " after " << after << " us");
       ScratchFolder folder;
       native::WriteBytes(folder / SettingsName, original);
+      const EntryState settingsBefore = native::FolderState(folder.Path()).at(SettingsName);
       native::StartedProgram started =
           native::StartProgram(RepairProgram, {RepairProgram}, folder.Path());
       std::this_thread::sleep_for(std::chrono::microseconds(after));
@@ -1380,6 +1390,10 @@ TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse)
       FolderMap state = native::FolderState(folder.Path());
       const std::string& text = state[SettingsName].content;
       EXPECT_TRUE(text == original || text == repaired) << "Qtv.ini cut at " << text.size();
+      // The old text is the old file: its mode and last-write time are as they were too.
+      if (text == original) {
+        EXPECT_TRUE(state[SettingsName] == settingsBefore) << "Qtv.ini's mode or time changed";
+      }
       if (state.count(BackupName) != 0) {
         EXPECT_TRUE(state[BackupName].content == original) << "backup cut";
       }

@@ -52,8 +52,10 @@ std::string RowName(const testing::TestParamInfo<Row>& row) {
 
 const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
 
-// Runs the viewer in folder and checks that it left every entry of the folder as it was.
+// Runs the viewer in folder and checks that it left every entry of the folder as it was. The
+// viewer looks for the host: no other test run may start a stand-in meanwhile.
 ChildResult RunViewer(const ScratchFolder& folder, const std::vector<std::string>& args = {}) {
+  native::HostLock lock;
   auto before = native::FolderState(folder.Path());
   std::vector<std::string> argv{ViewerProgram};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -109,6 +109,8 @@ struct RefusalCase {
   bool copyFails;
   std::string box;
   bool backupMade;
+  // Qtv.ini's attributes, which a refusal before the first change on disk keeps.
+  uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
 };
 
 class RepairRefusal : public DoubleTableTest<RefusalCase> {};
@@ -116,7 +118,7 @@ class RepairRefusal : public DoubleTableTest<RefusalCase> {};
 TEST_P(RepairRefusal, ShowsOneBoxAndLeavesTheContent) {
   const RefusalCase& c = GetParam();
   if (c.file != nullptr) {
-    fake::PutFile("Qtv.ini", c.file);
+    fake::PutFile("Qtv.ini", c.file, c.attributes);
   }
   if (c.copyFails) {
     fake::FailCall(fake::Op::CopyFile, 1, ERROR_ACCESS_DENIED_CODE);
@@ -126,6 +128,7 @@ TEST_P(RepairRefusal, ShowsOneBoxAndLeavesTheContent) {
   EXPECT_EQ(ShownBoxes(), std::vector<std::string>{c.box});
   if (c.file != nullptr) {
     EXPECT_EQ(fake::FileBytes("Qtv.ini"), c.file);
+    EXPECT_EQ(fake::Double.files["Qtv.ini"].attributes, c.attributes);
   }
   EXPECT_EQ(fake::FileExists("Qtv.ini_widthBack"), c.backupMade);
   EXPECT_EQ(fake::Double.calls[fake::Op::WriteFile], 0);
@@ -137,6 +140,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 ErrorBox(texts::TooManyArguments), false},
                     RefusalCase{"OutOfRange", "Panefix.exe 0", Settings, false,
                                 ErrorBox(texts::OutOfRange), false},
+                    RefusalCase{"TooManyArgumentsForAReadOnlyFile", "Panefix.exe 1 2", Settings,
+                                false, ErrorBox(texts::TooManyArguments), false,
+                                FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_ARCHIVE_BIT},
+                    RefusalCase{"BadFormatForAHiddenSystemFile", "Panefix.exe 4.5", Settings, false,
+                                ErrorBox(texts::BadFormat), false,
+                                FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT},
                     RefusalCase{"NoSettingsFile", "Panefix.exe", nullptr, false,
                                 ErrorBox(texts::RepairNotFound), false},
                     RefusalCase{"BackupRefused", "Panefix.exe", Settings, true,

@@ -17,10 +17,14 @@ namespace winetest {
 
 namespace {
 
-constexpr int BoxReaderTimeoutMs = 20000;  // box_reader's wait for each box and for the end
-constexpr int RunTimeoutMs = 120000;       // the whole run, should box_reader itself hang
-constexpr int HelperReadyTimeoutMs = 30000;
-constexpr int HelperStopTimeoutMs = 10000;
+// Limits that only a hanging program or helper reaches, never a slow machine (a 32-bit Wine runs
+// under qemu-i386 on a busy machine here): box_reader's wait for each step of the program, the
+// whole run should box_reader itself hang (within the test's own limit of 300 s), a helper's
+// start and its end after its input closed.
+constexpr int BoxReaderTimeoutMs = 60000;
+constexpr int RunTimeoutMs = 240000;
+constexpr int HelperReadyTimeoutMs = 120000;
+constexpr int HelperStopTimeoutMs = 60000;
 
 std::string HexOf(const std::string& bytes) {
   static const char Digits[] = "0123456789ABCDEF";

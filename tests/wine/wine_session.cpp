@@ -94,9 +94,10 @@ struct WineUser {
   gid_t gid = 0;
 } Account;
 
-constexpr int XvfbStartTimeoutMs = 15000;
+// Limits that only a hanging tool reaches, never a slow machine.
+constexpr int XvfbStartTimeoutMs = 60000;
 constexpr int PrefixInitTimeoutMs = 300000;
-constexpr int WineCommandTimeoutMs = 60000;
+constexpr int WineCommandTimeoutMs = 180000;
 constexpr int ProcessEndTimeoutMs = 10000;
 constexpr int PollStepMs = 50;
 
