@@ -200,10 +200,28 @@ int OpenInPlace(const Entry& entry) {
   return descriptor;
 }
 
-// Starts the rewrite of the plain file of the entry by a new file that replaces it at close. The
-// old file stays open meanwhile, under an exclusive lock. The replacement takes over the entry's
-// folder. Returns the new file, -1 with the last error set, or -1 with *writeInPlace set when a
-// new file cannot have what the old one has.
+// Starts a new file that replaces the entry at close: the new text of the plain file open as
+// original, which stays open under an exclusive lock meanwhile, or, with original -1, a file where
+// there was none. The replacement takes over the entry's folder. Returns the new file, or -1 with
+// the last error set (and *writeInPlace set when a new file cannot have what the old one has).
+int BeginReplacingEntry(Entry* entry, int original, bool* writeInPlace) {
+  WriteTarget target;
+  if ((original >= 0 && !LockOpenFile(original, LOCK_EX)) ||
+      !BeginReplacement(entry->folder, entry->name, original, &target.replacement, writeInPlace)) {
+    return -1;
+  }
+  entry->folder = -1;
+  target.lockedOriginal = original;
+  target.flush = true;
+  target.newFile = original < 0;
+  int descriptor = target.replacement.descriptor;
+  WriteTargets[descriptor] = target;
+  return descriptor;
+}
+
+// Starts the rewrite of the plain file of the entry by a new file that replaces it at close.
+// Returns the new file, -1 with the last error set, or -1 with *writeInPlace set when only a write
+// in place keeps what the user has.
 int BeginRewrite(Entry* entry, bool* writeInPlace) {
   *writeInPlace = false;
   int original = OpenEntry(*entry, O_RDONLY);
@@ -213,33 +231,10 @@ int BeginRewrite(Entry* entry, bool* writeInPlace) {
     *writeInPlace = errno == EACCES;
     return -1;
   }
-  WriteTarget target;
-  if (LockOpenFile(original, LOCK_EX) &&
-      BeginReplacement(entry->folder, entry->name, original, &target.replacement, writeInPlace)) {
-    entry->folder = -1;
-    target.lockedOriginal = original;
-    target.flush = true;
-    int descriptor = target.replacement.descriptor;
-    WriteTargets[descriptor] = target;
-    return descriptor;
+  int descriptor = BeginReplacingEntry(entry, original, writeInPlace);
+  if (descriptor < 0) {
+    CloseDescriptor(original);
   }
-  CloseDescriptor(original);
-  return -1;
-}
-
-// Starts a new file of the entry's name, where there was none. Returns it, or -1 with the last
-// error set.
-int BeginNewFile(Entry* entry) {
-  WriteTarget target;
-  bool writeInPlace = false;
-  if (!BeginReplacement(entry->folder, entry->name, -1, &target.replacement, &writeInPlace)) {
-    return -1;
-  }
-  entry->folder = -1;
-  target.flush = true;
-  target.newFile = true;
-  int descriptor = target.replacement.descriptor;
-  WriteTargets[descriptor] = target;
   return descriptor;
 }
 
@@ -262,7 +257,7 @@ int CreateForWriting(const std::string& name) {
   int descriptor = -1;
   bool writeInPlace = false;
   if (!entry.exists && !wasRead) {
-    descriptor = BeginNewFile(&entry);
+    descriptor = BeginReplacingEntry(&entry, -1, &writeInPlace);
   } else if (!entry.exists || (wasRead && !IsFileSeen(LastRead, entry.status))) {
     FailWith(ERROR_SHARING_VIOLATION_CODE, ReplacedReason);
   } else if (S_ISDIR(entry.status.st_mode) || IsReadOnly(entry.status)) {

@@ -408,6 +408,15 @@ TEST_P(StopRows, RewriteUnderATemporaryNameLeavesNothingWhenTheRunFailsOrIsStopp
 
 INSTANTIATE_TEST_SUITE_P(Rows, StopRows, testing::ValuesIn(StopCases), RowName<StopCase>);
 
+// Installs a system-call filter in this process, for good. Returns false when the system refuses
+// it.
+template <size_t Count>
+bool InstallFilter(sock_filter (&filter)[Count]) {
+  sock_fprog program{static_cast<unsigned short>(Count), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // Makes every open with O_TMPFILE fail with EOPNOTSUPP from now on in this process, as on a file
 // system that has no unnamed files. Returns false when the system refuses the filter.
 bool RefuseUnnamedFiles() {
@@ -419,9 +428,7 @@ bool RefuseUnnamedFiles() {
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
-  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  return InstallFilter(filter);
 }
 
 TEST(FileAccessTest, RewritingOnAFileSystemWithoutUnnamedFilesTakesATemporaryName) {
@@ -776,9 +783,7 @@ bool FailCalls(int call, int error, uint32_t spared = UINT32_MAX) {
                SECCOMP_RET_ERRNO | (static_cast<uint32_t>(error) & SECCOMP_RET_DATA)),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
-  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  return InstallFilter(filter);
 }
 
 TEST(ErrorCodeTest, AReadThatFailsWithABrokenPipeIsAFailureNotTheEnd) {

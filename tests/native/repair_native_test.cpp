@@ -1012,6 +1012,16 @@ struct HostileGround {
   ScratchFolder base;
   std::string host = base / "host";
   std::string secret = base / "root/secret";
+
+  // Makes both folders, and the superuser's file root/secret (mode 0440) with text.
+  void Make(const std::string& text) const {
+    ASSERT_EQ(0, chmod(base.Path().c_str(), 0755));
+    ASSERT_EQ(0, mkdir((base / "root").c_str(), 0700));
+    native::WriteBytes(secret, text);
+    ASSERT_EQ(0, chmod(secret.c_str(), 0440));
+    ASSERT_EQ(0, mkdir(host.c_str(), 0755));
+    ASSERT_EQ(0, chown(host.c_str(), NobodyUser, NobodyUser));
+  }
 };
 
 // Makes path a symbolic link to target, owned by nobody as if nobody had made it.
@@ -1136,12 +1146,7 @@ TEST_P(RepairHostileGround, GivesTheFoldersWriterNothing) {
   }
   const HostileCase& row = GetParam();
   HostileGround ground;
-  ASSERT_EQ(0, chmod(ground.base.Path().c_str(), 0755));
-  ASSERT_EQ(0, mkdir((ground.base / "root").c_str(), 0700));
-  native::WriteBytes(ground.secret, SecretText);
-  ASSERT_EQ(0, chmod(ground.secret.c_str(), 0440));
-  ASSERT_EQ(0, mkdir(ground.host.c_str(), 0755));
-  ASSERT_EQ(0, chown(ground.host.c_str(), NobodyUser, NobodyUser));
+  ASSERT_NO_FATAL_FAILURE(ground.Make(SecretText));
   row.plant(ground);
   RunOptions options;
   options.input = "y\n";
@@ -1170,12 +1175,7 @@ TEST(RepairNativeTest, NamesSwappedWhileTheSuperuserRepairsNeverReachAnotherFile
   }
   const std::string secret = "[DESKTOP]\r\nLISTWIDTH=7\r\nsecret\r\n";
   HostileGround ground;
-  ASSERT_EQ(0, chmod(ground.base.Path().c_str(), 0755));
-  ASSERT_EQ(0, mkdir((ground.base / "root").c_str(), 0700));
-  native::WriteBytes(ground.secret, secret);
-  ASSERT_EQ(0, chmod(ground.secret.c_str(), 0440));
-  ASSERT_EQ(0, mkdir(ground.host.c_str(), 0755));
-  ASSERT_EQ(0, chown(ground.host.c_str(), NobodyUser, NobodyUser));
+  ASSERT_NO_FATAL_FAILURE(ground.Make(secret));
   std::fflush(nullptr);
   pid_t swapper = fork();
   if (swapper == 0) {
