@@ -425,6 +425,35 @@ std::string ExistingName(const char* name) {
   return found.empty() ? std::string(name) : found;
 }
 
+// ---- A flush of a file the layer is not writing ----------------------------------------------
+//
+// The repair flushes its backup once the copy is done, through a handle opened for writing with
+// OPEN_EXISTING. Linux flushes a file through any descriptor of it, so the layer opens it for
+// reading only: it never opens a name for writing outside its rewrite.
+
+// Opens the existing plain file name to be flushed, without following a symbolic link and
+// without waiting on a named pipe; anything but a plain file is refused. Returns -1 with the
+// last error set.
+int OpenPlainFileToFlush(const char* name) {
+  int descriptor = open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) {
+    FailWithErrno();
+    return -1;
+  }
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0) {
+    FailWithErrno();
+  } else if (!S_ISREG(status.st_mode)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
+  } else {
+    return descriptor;
+  }
+  CloseDescriptor(descriptor);
+  return -1;
+}
+
+// ---- End of the flush of a file the layer is not writing ---------------------------------------
+
 }  // namespace
 
 // Wildcards have no meaning here.
@@ -515,8 +544,10 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
   return copied;
 }
 
-// Supports the two uses the programs make: reading an existing file, and writing a file created
-// afresh, each with the share mode the programs give it, "others may read": a reader holds a
+// Supports the three uses the programs make: reading an existing file, writing a file created
+// afresh, and opening an existing plain file only to flush it (see OpenPlainFileToFlush), which
+// takes no lock. The first two keep the share mode the programs give them, "others may read": a
+// reader holds a
 // shared lock, a writer an exclusive one, and the one that comes second fails with a sharing
 // violation (a writer lets others go on reading the old text, which it replaces only at close).
 // Like Windows, it refuses to open a directory; it also refuses to read anything but a plain
@@ -537,6 +568,8 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     }
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(ExistingName(name));
+  } else if (access == GENERIC_WRITE_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
+    descriptor = OpenPlainFileToFlush(ExistingName(name).c_str());
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }
@@ -621,6 +654,23 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   *bytesWritten = static_cast<uint32_t>(stored);
   return written || FailWithErrno();
 }
+
+// ---- FlushFileBuffers ---------------------------------------------------------------------------
+//
+// A file the layer is writing reaches the disk at its close, which flushes it (and renames a
+// rewrite into place): a flush before that close has nothing to add, and a second fsync would
+// only cost time. Any other file is flushed at once; a file system that cannot flush (EINVAL)
+// holds nothing to flush.
+bool OsFlushFileBuffers(FileHandle handle) {
+  int descriptor = Descriptor(handle);
+  NoteFileInUse(HandleNames[descriptor]);
+  if (WriteTargets.count(descriptor) > 0) {
+    return true;
+  }
+  return fsync(descriptor) == 0 || errno == EINVAL || FailWithErrno();
+}
+
+// ---- End of FlushFileBuffers ------------------------------------------------------------------
 
 // A file opened for writing is done only when its bytes are on disk: flushed, and, for a
 // rewrite, renamed over the old file with the folder flushed. A rewrite that fails at its close
