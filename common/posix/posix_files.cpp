@@ -547,11 +547,10 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
 // Supports the three uses the programs make: reading an existing file, writing a file created
 // afresh, and opening an existing plain file only to flush it (see OpenPlainFileToFlush), which
 // takes no lock. The first two keep the share mode the programs give them, "others may read": a
-// reader holds a
-// shared lock, a writer an exclusive one, and the one that comes second fails with a sharing
-// violation (a writer lets others go on reading the old text, which it replaces only at close).
-// Like Windows, it refuses to open a directory; it also refuses to read anything but a plain
-// file.
+// reader holds a shared lock, a writer an exclusive one, and the one that comes second fails with
+// a sharing violation (a writer lets others go on reading the old text, which it replaces only at
+// close). Like Windows, it refuses to open a directory; it also refuses to read anything but a
+// plain file.
 FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
                         uint32_t flags) {
   static_cast<void>(shareMode);
