@@ -124,6 +124,10 @@ bool OsReadFile(FileHandle handle, void* buffer, uint32_t size, uint32_t* bytesR
 // WriteFile of size bytes. Returns false on failure; *bytesWritten is what was stored.
 bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t* bytesWritten);
 
+// FlushFileBuffers: everything written through the handle, which was opened for writing, reaches
+// the disk before it returns. Returns false on failure; OsGetLastError then tells why.
+bool OsFlushFileBuffers(FileHandle handle);
+
 // CloseHandle. Returns false on failure.
 bool OsCloseHandle(FileHandle handle);
 

@@ -93,6 +93,10 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   return ok != FALSE;
 }
 
+bool OsFlushFileBuffers(FileHandle handle) {
+  return FlushFileBuffers(ToWin32Handle(handle)) != FALSE;
+}
+
 bool OsCloseHandle(FileHandle handle) { return CloseHandle(ToWin32Handle(handle)) != FALSE; }
 
 uint32_t OsGetLastError() { return GetLastError(); }

@@ -19,6 +19,7 @@ void ResetSettingsFile() {
   SettingsFile.position = 0;
   SettingsFile.atPhysicalEnd = false;
   SettingsFile.flushEveryLine = false;
+  SettingsFile.onDisk = false;
   SettingsFile.stepError = 0;
 }
 
@@ -115,6 +116,8 @@ uint32_t OpenSettingsForWriting(const char* name) {
     return UnknownFileTypeError;
   }
   SettingsFile.flushEveryLine = (type == FILE_TYPE_CHAR_VALUE);
+  // A device or a pipe cannot be flushed to disk: only a disk file is.
+  SettingsFile.onDisk = (type == FILE_TYPE_DISK_VALUE);
   return 0;
 }
 
@@ -126,6 +129,10 @@ uint32_t CloseSettingsFile() {
     uint32_t error = FlushWriteBuffer();
     if (error != 0) {
       return error;
+    }
+    // The success the caller reports next must not come while the text is still in a cache.
+    if (SettingsFile.onDisk && !OsFlushFileBuffers(SettingsFile.handle)) {
+      return OsGetLastError();
     }
   }
   FileHandle handle = SettingsFile.handle;

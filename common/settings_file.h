@@ -31,6 +31,7 @@ struct TextFile {
   uint32_t position = 0;        // next byte in buffer
   bool atPhysicalEnd = false;   // a refill delivered nothing, or reading failed
   bool flushEveryLine = false;  // a character device: each line goes out at its end
+  bool onDisk = false;          // a disk file: its text is flushed to disk before it is closed
   uint32_t stepError = 0;       // error number of the step under way
 };
 
@@ -42,7 +43,9 @@ uint32_t OpenSettingsForReading(const char* name);
 // Creates name afresh (an existing file is cut to length 0) for writing; others may read it.
 uint32_t OpenSettingsForWriting(const char* name);
 
-// Closes the file; opened for writing, the bytes still in the buffer go out first.
+// Closes the file; opened for writing, the bytes still in the buffer go out first, and a disk
+// file is flushed to disk before its handle is closed, so that its text is safe once this
+// returns 0. A failed flush is a failed file operation like a failed write.
 uint32_t CloseSettingsFile();
 
 // Reads one line into *line: its text up to the first CR, Ctrl-Z or physical end, then skips a

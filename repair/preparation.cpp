@@ -27,6 +27,20 @@ constexpr uint32_t QuestionStyle =
 constexpr uint32_t BlockingAttributes =
     FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT;
 
+// Opens the finished copy for writing, without changing it, only to flush it: a copy that may
+// still sit in a cache is no backup yet. Others may read it meanwhile. Returns false when the
+// open, the flush or the close fails.
+bool FlushBackup() {
+  FileHandle handle = OsCreateFile(BackupFileName, GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                                   OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+  if (handle == InvalidFileHandle) {
+    return false;
+  }
+  bool flushed = OsFlushFileBuffers(handle);
+  bool closed = OsCloseHandle(handle);
+  return flushed && closed;
+}
+
 }  // namespace
 
 bool PrepareSettingsFile() {
@@ -47,7 +61,8 @@ bool PrepareSettingsFile() {
 
 bool MakeBackup() {
   const char* verb = FileIsPresent(BackupFileName) ? UpdateVerb : CreateVerb;
-  if (OsCopyFile(SettingsFileName, BackupFileName, false)) {
+  // A backup that is not on disk counts as a copy that failed.
+  if (OsCopyFile(SettingsFileName, BackupFileName, false) && FlushBackup()) {
     return true;
   }
   std::string question = std::string(QuestionStart) + verb + QuestionEnd;

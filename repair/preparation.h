@@ -6,6 +6,7 @@
 // error box when the file is missing or the attributes cannot be changed.
 bool PrepareSettingsFile();
 
-// Copies the settings file over the backup. When the copy fails, asks whether to go on without
-// it; returns false unless the user answers Yes.
+// Copies the settings file over the backup and flushes the copy to disk, so that the backup is
+// safe before the settings file is opened for writing. When the copy or its flush fails, asks
+// whether to go on without it; returns false unless the user answers Yes.
 bool MakeBackup();

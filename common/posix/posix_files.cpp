@@ -455,6 +455,29 @@ bool FinishWriting(int descriptor, WriteTarget* target) {
   return CommitReplacement(&target->replacement);
 }
 
+// Opens the existing plain file name only to flush it, as the repair flushes its backup once the
+// copy is done, through a handle opened for writing with OPEN_EXISTING. Linux flushes a file
+// through any descriptor of it, so it is opened for reading only: the layer never opens a name
+// for writing outside its rewrite. A symbolic link is not followed, and anything but a plain file
+// is refused. Returns -1 with the last error set.
+int OpenPlainFileToFlush(const char* name) {
+  Entry entry;
+  if (!LookUpEntryItself(name, &entry)) {
+    return -1;
+  }
+  int descriptor = -1;
+  if (!entry.exists) {
+    errno = ENOENT;
+    FailWithErrno();
+  } else if (!S_ISREG(entry.status.st_mode)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
+  } else {
+    descriptor = OpenEntry(entry, O_RDONLY);
+  }
+  CloseEntry(&entry);
+  return descriptor;
+}
+
 }  // namespace
 
 // Wildcards have no meaning here.
@@ -552,12 +575,13 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
   return copied;
 }
 
-// Supports the two uses the programs make: reading an existing file, and writing a file created
-// afresh, each with the share mode the programs give it, "others may read": a reader holds a
-// shared lock, a writer an exclusive one, and the one that comes second fails with a sharing
-// violation (a writer lets others go on reading the old text, which it replaces only at close).
-// Like Windows, it refuses to open a directory; it also refuses to read anything but a plain
-// file.
+// Supports the three uses the programs make: reading an existing file, writing a file created
+// afresh, and opening an existing plain file only to flush it (see OpenPlainFileToFlush), which
+// takes no lock. The first two keep the share mode the programs give them, "others may read": a
+// reader holds a shared lock, a writer an exclusive one, and the one that comes second fails with
+// a sharing violation (a writer lets others go on reading the old text, which it replaces only at
+// close). Like Windows, it refuses to open a directory; it also refuses to read anything but a
+// plain file.
 FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, uint32_t disposition,
                         uint32_t flags) {
   static_cast<void>(shareMode);
@@ -573,6 +597,8 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
     }
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(name);
+  } else if (access == GENERIC_WRITE_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
+    descriptor = OpenPlainFileToFlush(name);
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }
@@ -658,6 +684,19 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   bool written = WriteAll(descriptor, static_cast<const char*>(buffer), size, &stored);
   *bytesWritten = static_cast<uint32_t>(stored);
   return written || FailWithErrno();
+}
+
+// A file the layer is writing reaches the disk at its close, which flushes it (and renames a
+// rewrite into place): a flush before that close has nothing to add, and a second fsync would
+// only cost time. Any other file is flushed at once; a file system that cannot flush (EINVAL)
+// holds nothing to flush.
+bool OsFlushFileBuffers(FileHandle handle) {
+  int descriptor = Descriptor(handle);
+  NoteFileInUse(HandleNames[descriptor]);
+  if (WriteTargets.count(descriptor) > 0) {
+    return true;
+  }
+  return fsync(descriptor) == 0 || errno == EINVAL || FailWithErrno();
 }
 
 // A file opened for writing is done only when its bytes are on disk: flushed, and, for a

@@ -40,6 +40,7 @@ const char* const OpNames[] = {"MessageBox",
                                "GetFileType",
                                "ReadFile",
                                "WriteFile",
+                               "FlushFileBuffers",
                                "CloseHandle",
                                "GetCommandLine",
                                "ExitProcess"};
@@ -279,6 +280,7 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
   copy.heldAccess = 0;
   copy.heldShare = 0;
   copy.attributes |= FILE_ATTRIBUTE_ARCHIVE_BIT;
+  copy.type = FILE_TYPE_DISK_VALUE;  // whatever the source, the copy is a file on disk
   Double.files[newName] = copy;
   return true;
 }
@@ -385,6 +387,24 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   it->second.position += count;
   *bytesWritten = count;
   return true;
+}
+
+// Like Windows, it needs a handle with write access to a disk file; a device has nothing to
+// flush and refuses.
+bool OsFlushFileBuffers(FileHandle handle) {
+  auto it = Handles.find(handle);
+  std::string name = it == Handles.end() ? std::string() : it->second.name;
+  if (const Failure* failure = Enter(Op::FlushFileBuffers, name)) {
+    return Fail(failure->error);
+  }
+  if (it == Handles.end()) {
+    return Fail(ERROR_INVALID_HANDLE_CODE);
+  }
+  if ((it->second.access & GENERIC_WRITE_ACCESS) == 0) {
+    return Fail(ERROR_ACCESS_DENIED_CODE);
+  }
+  File* file = Find(name);
+  return file == nullptr || file->type == FILE_TYPE_DISK_VALUE || Fail(ERROR_INVALID_HANDLE_CODE);
 }
 
 bool OsCloseHandle(FileHandle handle) {

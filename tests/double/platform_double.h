@@ -46,6 +46,7 @@ enum class Op {
   GetFileType,
   ReadFile,
   WriteFile,
+  FlushFileBuffers,
   CloseHandle,
   GetCommandLine,
   ExitProcess
@@ -73,9 +74,10 @@ struct State {
   std::deque<int> answers;  // results for message boxes; IDOK_RESULT when empty
   bool hostWindowOpen = false;
   std::string commandLine = "Program.exe";
-  std::vector<std::string> log;  // "CreateFile Qtv.ini", "WriteFile 128", ...
-  std::vector<Op> sequence;      // the op of every call, in order
-  std::map<Op, int> calls;       // how many times each op was called
+  std::vector<std::string>
+      log;                   // "CreateFile Qtv.ini", "WriteFile 128", "FlushFileBuffers Qtv.ini"...
+  std::vector<Op> sequence;  // the op of every call, in order
+  std::map<Op, int> calls;   // how many times each op was called
   std::vector<Failure> failures;
   uint32_t lastError = 0;
   int32_t localTimeOffsetSeconds = 9 * 3600;  // the machine's time zone (JST by default)

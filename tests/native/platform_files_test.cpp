@@ -526,6 +526,51 @@ TEST(FileAccessTest, DirectoriesAreRefusedBothWays) {
   EXPECT_EQ(ERROR_ACCESS_DENIED_CODE, OsGetLastError());
 }
 
+// The backup's flush opens it for writing, OPEN_EXISTING: only an existing plain file opens, is
+// flushed and stays as it was; nothing else is opened, followed or waited on.
+struct FlushOpenCase {
+  const char* what;
+  int (*make)(const std::string& path);
+  uint32_t error;  // 0: the open succeeds
+};
+
+const FlushOpenCase FlushOpenCases[] = {
+    {"plain file", [](const std::string& path) { return (WriteBytes(path, "keep"), 0); }, 0},
+    {"missing", [](const std::string&) { return 0; }, ERROR_FILE_NOT_FOUND_CODE},
+    {"folder", [](const std::string& path) { return mkdir(path.c_str(), 0755); },
+     ERROR_ACCESS_DENIED_CODE},
+    {"named pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0644); },
+     ERROR_ACCESS_DENIED_CODE},
+    {"link to a plain file",
+     [](const std::string& path) { return symlink("/etc/passwd", path.c_str()); },
+     ERROR_GEN_FAILURE_CODE},
+};
+
+class FlushOpenRows : public testing::TestWithParam<FlushOpenCase> {};
+
+TEST_P(FlushOpenRows, OnlyAnExistingPlainFileOpensToBeFlushed) {
+  ScratchFolder folder;
+  const FlushOpenCase& row = GetParam();
+  std::string path = folder / "Qtv.ini_widthBack";
+  ASSERT_EQ(0, row.make(path));
+  FileHandle handle = OsCreateFile(path.c_str(), GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+                                   OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+  if (row.error != 0) {
+    EXPECT_EQ(InvalidFileHandle, handle);
+    EXPECT_EQ(row.error, OsGetLastError());
+    return;
+  }
+  ASSERT_NE(InvalidFileHandle, handle) << OsGetLastError();
+  EXPECT_TRUE(OsFlushFileBuffers(handle)) << OsGetLastError();
+  EXPECT_TRUE(OsCloseHandle(handle)) << OsGetLastError();
+  EXPECT_EQ("keep", ReadBytes(path));
+  EXPECT_FALSE(OsFlushFileBuffers(handle)) << "a closed handle was flushed";
+  EXPECT_EQ(ERROR_GEN_FAILURE_CODE, OsGetLastError());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FlushOpenRows, testing::ValuesIn(FlushOpenCases),
+                         RowName<FlushOpenCase>);
+
 TEST(FileAccessTest, CloseFailsForAClosedHandle) {
   int ends[2];
   ASSERT_EQ(0, pipe(ends));

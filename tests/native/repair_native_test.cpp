@@ -1283,7 +1283,8 @@ TEST(RepairNativeTest, OverlappingRunsLeaveWholeFilesOrFailVisibly) {
 
 // The durable steps of one repair as strace shows them, reduced to what a power cut could undo:
 // a new file flushed, a rename over a name, a folder flushed (by a descriptor opened for it or a
-// duplicate of one), a file written in place flushed, and the success message.
+// duplicate of one), a file written in place flushed, another file flushed (by its name), and the
+// success message.
 std::vector<std::string> DurableSteps(const std::string& trace) {
   const std::regex call(R"((\w+)\((.*)\)\s+= (-?\d+))");
   std::vector<std::string> steps;
@@ -1305,7 +1306,8 @@ std::vector<std::string> DurableSteps(const std::string& trace) {
     } else if (name == "openat" && args.find("O_WRONLY") != std::string::npos) {
       kinds[result] = "in place";
     } else if (name == "openat") {
-      kinds.erase(result);
+      size_t quote = args.find('"');
+      kinds[result] = args.substr(quote + 1, args.find('"', quote + 1) - quote - 1);
     } else if (name == "fsync" && kinds.count(first) != 0) {
       steps.push_back("flush " + kinds[first]);
     } else if (name == "renameat") {
@@ -1348,11 +1350,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DurableCase{"Replaced",
                                 false,
                                 {"flush new", "rename to Qtv.ini_widthBack", "flush folder",
-                                 "flush new", "rename to Qtv.ini", "flush folder", "success"}},
+                                 "flush Qtv.ini_widthBack", "flush new", "rename to Qtv.ini",
+                                 "flush folder", "success"}},
                     DurableCase{"WrittenInPlace",
                                 true,
                                 {"flush new", "rename to Qtv.ini_widthBack", "flush folder",
-                                 "flush in place", "success"}}),
+                                 "flush Qtv.ini_widthBack", "flush in place", "success"}}),
     [](const testing::TestParamInfo<DurableCase>& row) { return std::string(row.param.name); });
 
 TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse) {

@@ -92,11 +92,12 @@ std::string Question(const char* verb) {
 struct BackupCase {
   const char* name;
   bool backupBefore;
-  bool copyFails;
+  bool backupFails;
   int answer;
   bool goesOn;
-  const char* verb;         // of the question; nullptr: none asked
-  std::string backupAfter;  // empty: none
+  const char* verb;                       // of the question; nullptr: none asked
+  std::string backupAfter;                // empty: none
+  fake::Op failing = fake::Op::CopyFile;  // the step that fails: the copy, or its flush
 };
 
 class Backup : public WithRepairCaption<DoubleTableTest<BackupCase>> {};
@@ -107,8 +108,8 @@ TEST_P(Backup, CopiesOrAsksWhetherToGoOn) {
   if (c.backupBefore) {
     fake::PutFile("Qtv.ini_widthBack", "old");
   }
-  if (c.copyFails) {
-    fake::FailCall(fake::Op::CopyFile, 1, ERROR_ACCESS_DENIED_CODE);
+  if (c.backupFails) {
+    fake::FailCall(c.failing, 1, ERROR_ACCESS_DENIED_CODE);
     fake::Double.answers.push_back(c.answer);
   }
   EXPECT_EQ(MakeBackup(), c.goesOn);
@@ -137,7 +138,14 @@ INSTANTIATE_TEST_SUITE_P(
                                UpdateVerb, "old"},
                     BackupCase{"UpdateFailsNo", true, true, IDNO_RESULT, false, UpdateVerb, "old"},
                     BackupCase{"AnyOtherAnswerIsNo", true, true, IDOK_RESULT, false, UpdateVerb,
-                               "old"}),
+                               "old"},
+                    // A copy that cannot be flushed to disk is no backup yet.
+                    BackupCase{"CopyNotReopenedNo", false, true, IDNO_RESULT, false, CreateVerb,
+                               "new", fake::Op::CreateFile},
+                    BackupCase{"CopyNotFlushedYes", true, true, IDYES_RESULT, true, UpdateVerb,
+                               "new", fake::Op::FlushFileBuffers},
+                    BackupCase{"CopyNotClosedAfterItsFlushNo", true, true, IDNO_RESULT, false,
+                               UpdateVerb, "new", fake::Op::CloseHandle}),
     RowName<BackupCase>);
 
 TEST_F(Preparation, ReadOnlyBackupCannotBeReplaced) {

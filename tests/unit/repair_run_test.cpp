@@ -92,14 +92,18 @@ TEST_F(RepairRun, ChangesTheDiskInOrderAndClosesBeforeReopening) {
   for (const std::string& entry : fake::Double.log) {
     if (entry.rfind("SetFileAttributes", 0) == 0 || entry.rfind("CopyFile", 0) == 0 ||
         entry.rfind("CreateFile", 0) == 0 || entry.rfind("CloseHandle", 0) == 0 ||
-        entry.rfind("WriteFile", 0) == 0 || entry.rfind("MessageBox", 0) == 0) {
+        entry.rfind("WriteFile", 0) == 0 || entry.rfind("FlushFileBuffers", 0) == 0 ||
+        entry.rfind("MessageBox", 0) == 0) {
       steps.push_back(entry);
     }
   }
+  // The backup is on disk before Qtv.ini is opened for writing, the new text before the box.
   EXPECT_EQ(steps, (std::vector<std::string>{
                        "SetFileAttributes Qtv.ini 128", "CopyFile Qtv.ini Qtv.ini_widthBack",
-                       "CreateFile Qtv.ini", "CloseHandle", "CreateFile Qtv.ini", "WriteFile 26",
-                       "CloseHandle", "MessageBox " + texts::ProgramBytes(texts::SuccessCaption)}));
+                       "CreateFile Qtv.ini_widthBack", "FlushFileBuffers Qtv.ini_widthBack",
+                       "CloseHandle", "CreateFile Qtv.ini", "CloseHandle", "CreateFile Qtv.ini",
+                       "WriteFile 26", "FlushFileBuffers Qtv.ini", "CloseHandle",
+                       "MessageBox " + texts::ProgramBytes(texts::SuccessCaption)}));
 }
 
 struct RefusalCase {
@@ -199,15 +203,16 @@ TEST_P(RepairFailure, EndsThroughTheReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RepairFailure,
-    testing::Values(FailureCase{"OpenForReading", fake::Op::CreateFile, 1,
+    testing::Values(FailureCase{"OpenForReading", fake::Op::CreateFile, 2,
                                 ERROR_SHARING_VIOLATION_CODE, 0, true},
                     FailureCase{"Read", fake::Op::ReadFile, 2, 23, 0, true},
-                    FailureCase{"CloseAfterReading", fake::Op::CloseHandle, 1, 6, 0, true},
-                    FailureCase{"OpenForWriting", fake::Op::CreateFile, 2, ERROR_ACCESS_DENIED_CODE,
+                    FailureCase{"CloseAfterReading", fake::Op::CloseHandle, 2, 6, 0, true},
+                    FailureCase{"OpenForWriting", fake::Op::CreateFile, 3, ERROR_ACCESS_DENIED_CODE,
                                 0, true},
                     FailureCase{"FirstBlockWritten", fake::Op::WriteFile, 1, 112, 0, false},
                     FailureCase{"LastBlockAtClose", fake::Op::WriteFile, 3, 112, 0, false},
-                    FailureCase{"CloseAfterWriting", fake::Op::CloseHandle, 2, 1117, 0, false},
+                    FailureCase{"FlushAfterWriting", fake::Op::FlushFileBuffers, 2, 112, 0, false},
+                    FailureCase{"CloseAfterWriting", fake::Op::CloseHandle, 3, 1117, 0, false},
                     FailureCase{"ShortWriteOfAFullBlock", fake::Op::WriteFile, 1, 101, 1, false},
                     FailureCase{"ShortWriteAtClose", fake::Op::WriteFile, 3, 101, 5, false}),
     RowName<FailureCase>);

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -541,6 +544,66 @@ TEST_F(RepairWineTest, ReadAndWriteFailuresReportTheirOwnSites) {
   run = RunRepair({"ok"}, "450");
   ASSERT_EQ(run.boxes.size(), 1u) << run.report;
   EXPECT_EQ(ExpectRuntimeErrorReport(run.boxes[0], 32, folder_.PathOf(program_)), writeSite);
+}
+
+// ---- What is on disk before the success box --------------------------------------------------
+
+// The steps of a traced run that decide what a power cut could undo, in order: Qtv.ini opened
+// for writing (Wine's server opens the files), a file of the folder written, a file flushed
+// (once its flush has returned), and box_reader's report of a box. A step repeated at once
+// counts once.
+std::vector<std::string> DiskSteps(const std::string& trace, const TestFolder& folder) {
+  const std::regex call(R"((\w+)\((\d+<([^>]*)>)?(.*)\)\s+= (\d+)(<([^>]*)>)?$)");
+  const std::string inFolder = folder.path() + "/";
+  std::map<std::string, std::string> unfinished;  // by process: the start of its call
+  std::vector<std::string> steps;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::string pid = line.substr(0, line.find(' '));
+    line = line.substr(line.find_first_not_of(' ', pid.size()));
+    const std::string pause = " <unfinished ...>";
+    if (line.size() > pause.size() &&
+        line.compare(line.size() - pause.size(), pause.size(), pause) == 0) {
+      unfinished[pid] = line.substr(0, line.size() - pause.size());
+      continue;
+    }
+    if (line.rfind("<... ", 0) == 0) {
+      line = unfinished[pid] + line.substr(line.find(" resumed>") + 9);
+    }
+    std::smatch m;
+    if (!std::regex_search(line, m, call)) {
+      continue;
+    }
+    std::string name = m[1], path = m[3], args = m[4], opened = m[7];
+    std::string step;
+    if (name == "openat" && opened == inFolder + Settings &&
+        (args.find("O_RDWR") != std::string::npos || args.find("O_WRONLY") != std::string::npos)) {
+      step = "open " + Settings + " for writing";
+    } else if (name == "write" && args.find("\"box=") != std::string::npos) {
+      step = "box";
+    } else if ((name == "write" || name == "fsync") && path.rfind(inFolder, 0) == 0) {
+      step = (name == "write" ? "write " : "flush ") + path.substr(inFolder.size());
+    }
+    if (!step.empty() && (steps.empty() || steps.back() != step)) {
+      steps.push_back(step);
+    }
+  }
+  return steps;
+}
+
+// The backup is flushed before Qtv.ini is opened for writing, and the new text before the box
+// says so, as strace sees the program and the wineserver do it (the 32-bit Wine's user-mode
+// emulation makes the same calls to Linux).
+TEST_F(RepairWineTest, BackupAndNewTextReachTheDiskBeforeTheSuccessBox) {
+  WriteSettings(PlainSettings);
+  const std::string trace = folder_.PathOf("trace");
+  ProgramRun run = RunProgramTraced(folder_, ProgramCommandLine(folder_, program_, "450"), {"ok"},
+                                    "trace=openat,write,fsync", trace);
+  ExpectRun(run, {SuccessBox()}, 0);
+  EXPECT_EQ(DiskSteps(ReadWholeFile(trace), folder_),
+            (std::vector<std::string>{"write " + Backup, "flush " + Backup,
+                                      "open " + Settings + " for writing", "write " + Settings,
+                                      "flush " + Settings, "box"}));
 }
 
 // ---- The version record ----------------------------------------------------------------------

@@ -23,6 +23,9 @@ namespace {
 // start and its end after its input closed.
 constexpr int BoxReaderTimeoutMs = 60000;
 constexpr int RunTimeoutMs = 240000;
+// The same under strace, which slows every traced process down many times.
+constexpr int TracedBoxReaderTimeoutMs = 120000;
+constexpr int TracedRunTimeoutMs = 280000;
 constexpr int HelperReadyTimeoutMs = 120000;
 constexpr int HelperStopTimeoutMs = 60000;
 
@@ -256,16 +259,62 @@ std::string ProgramCommandLine(const TestFolder& folder, const std::string& prog
   return line;
 }
 
-ProgramRun RunProgram(const TestFolder& folder, const std::string& commandLine,
-                      const std::vector<std::string>& actions) {
+namespace {
+
+// The command line of box_reader.exe running commandLine in folder and answering with actions.
+std::vector<std::string> BoxReaderArgv(const TestFolder& folder, const std::string& commandLine,
+                                       const std::vector<std::string>& actions, int timeoutMs) {
   std::vector<std::string> argv = {"wine",
                                    HelperPath("box_reader.exe"),
                                    "--timeout",
-                                   std::to_string(BoxReaderTimeoutMs),
+                                   std::to_string(timeoutMs),
                                    folder.WindowsPath(),
                                    HexOf(commandLine)};
   argv.insert(argv.end(), actions.begin(), actions.end());
-  return ParseBoxReport(RunToEnd(argv, folder.path(), RunTimeoutMs));
+  return argv;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const TestFolder& folder, const std::string& commandLine,
+                      const std::vector<std::string>& actions) {
+  return ParseBoxReport(RunToEnd(BoxReaderArgv(folder, commandLine, actions, BoxReaderTimeoutMs),
+                                 folder.path(), RunTimeoutMs));
+}
+
+ProgramRun RunProgramTraced(const TestFolder& folder, const std::string& commandLine,
+                            const std::vector<std::string>& actions, const std::string& calls,
+                            const std::string& tracePath) {
+  pid_t server = SessionWineServer();
+  if (server < 0) {
+    ProgramRun none;
+    none.problems.push_back("no wineserver runs for the session's prefix");
+    return none;
+  }
+  // The processes strace starts stop only at the calls traced (--seccomp-bpf); the server,
+  // already running, stops at every call. strace would wait for the server to end, which it does
+  // not: the shell that runs box_reader under strace stops strace (SIGINT, which -I1 lets
+  // through, makes it detach and end) once the run is over.
+  std::vector<std::string> argv = {"strace",
+                                   "-f",
+                                   "-qq",
+                                   "--seccomp-bpf",
+                                   "-I1",
+                                   "-y",
+                                   "-p",
+                                   std::to_string(server),
+                                   "-e",
+                                   calls,
+                                   "-o",
+                                   tracePath,
+                                   "sh",
+                                   "-c",
+                                   "\"$@\"; status=$?; kill -INT $PPID; exit $status",
+                                   "sh"};
+  std::vector<std::string> run =
+      BoxReaderArgv(folder, commandLine, actions, TracedBoxReaderTimeoutMs);
+  argv.insert(argv.end(), run.begin(), run.end());
+  return ParseBoxReport(RunToEnd(argv, folder.path(), TracedRunTimeoutMs));
 }
 
 bool HeldHelper::Start(const std::vector<std::string>& helperArgs, std::string* whyNot) {

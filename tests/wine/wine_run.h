@@ -98,6 +98,14 @@ std::string ProgramCommandLine(const TestFolder& folder, const std::string& prog
 ProgramRun RunProgram(const TestFolder& folder, const std::string& commandLine,
                       const std::vector<std::string>& actions);
 
+// RunProgram under strace, which follows every process the run starts and the session's
+// wineserver (which opens the files the programs ask for), and writes the system calls of the set
+// given ("trace=..." of strace), their descriptors shown with their paths, to the Linux file
+// tracePath. Returns a run with a problem when no wineserver is found.
+ProgramRun RunProgramTraced(const TestFolder& folder, const std::string& commandLine,
+                            const std::vector<std::string>& actions, const std::string& calls,
+                            const std::string& tracePath);
+
 // A running Windows helper that stays until destroyed (or Stop): the stand-in host window, or a
 // file held open.
 class HeldHelper {

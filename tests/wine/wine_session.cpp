@@ -444,6 +444,30 @@ std::string WindowsBuildDir() {
 
 std::string HelperPath(const std::string& name) { return HelpersCopyDir + "/" + name; }
 
+pid_t SessionWineServer() {
+  struct stat prefix;
+  if (stat(PrefixDir.c_str(), &prefix) != 0) {
+    return -1;
+  }
+  char folder[64];
+  std::snprintf(folder, sizeof folder, "/server-%llx-%llx",
+                static_cast<unsigned long long>(prefix.st_dev),
+                static_cast<unsigned long long>(prefix.st_ino));
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::string cwd = std::filesystem::read_symlink(entry.path() / "cwd", error).string();
+    if (!error && cwd.size() > std::strlen(folder) &&
+        cwd.compare(cwd.size() - std::strlen(folder), std::string::npos, folder) == 0) {
+      return static_cast<pid_t>(std::atol(pid.c_str()));
+    }
+  }
+  return -1;
+}
+
 void GiveToWineUser(const std::string& path) {
   if (Account.switched && lchown(path.c_str(), Account.uid, Account.gid) != 0) {
     throw std::runtime_error("cannot give " + path + " to " + WineUserName);

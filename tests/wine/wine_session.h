@@ -36,6 +36,11 @@ std::string HelperPath(const std::string& name);
 // The Wine name of a Linux path: drive Z: is the Linux root.
 std::string ToWindowsPath(const std::string& linuxPath);
 
+// The wineserver of this process's session, or -1 when none runs. Wine names the server's working
+// folder after the device and inode of its prefix ("server-fe00-10a6e1"), which tells it from the
+// servers of other prefixes.
+pid_t SessionWineServer();
+
 // Gives a file or folder the tests made to the account Wine runs as, when that is not the
 // tests' own. Throws when that fails.
 void GiveToWineUser(const std::string& path);
