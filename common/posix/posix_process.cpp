@@ -134,8 +134,8 @@ uint32_t OsImageOffset(const void* codeAddress) {
 // file-size limit (ulimit -f) reached by the backup or the rewrite, is a failed write, not a
 // signal that would end the run wherever it stands: the backup question, the report and the exit
 // code then say what happened, and no half-made copy is left behind. Every other signal that
-// ends the run (SIGINT, SIGTERM, SIGHUP, ...) removes a half-made copy or rewrite first. --help or --version as the one
-// argument is answered on standard output instead, touching no file.
+// ends the run (SIGINT, SIGTERM, SIGHUP, ...) removes a half-made copy or rewrite first. --help or
+// --version as the one argument is answered on standard output instead, touching no file.
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);

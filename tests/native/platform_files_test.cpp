@@ -543,7 +543,7 @@ const FlushOpenCase FlushOpenCases[] = {
      ERROR_ACCESS_DENIED_CODE},
     {"link to a plain file",
      [](const std::string& path) { return symlink("/etc/passwd", path.c_str()); },
-     ERROR_GEN_FAILURE_CODE},
+     ERROR_ACCESS_DENIED_CODE},
 };
 
 class FlushOpenRows : public testing::TestWithParam<FlushOpenCase> {};
