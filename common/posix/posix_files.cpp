@@ -100,6 +100,8 @@ FileSeen LastRead;
 // The copy the run made last, by its name, and the identity of its source: a write in place of
 // that file that fails midway says where the old text is.
 FileSeen LastCopy;
+// The copy the run made last, itself: flushed, with its folder, before the copy returned.
+FileSeen CopyOnDisk;
 
 bool IsSameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
@@ -368,8 +370,14 @@ bool CopyFromOpenSource(int source, const struct stat& status, const char* newNa
     CloseEntry(&destination);
     return false;
   }
-  if (CopyBytes(source, copy.descriptor) && CopyFileProperties(copy.descriptor, source, status)) {
-    return CommitReplacement(&copy);
+  struct stat made {};
+  if (CopyBytes(source, copy.descriptor) && CopyFileProperties(copy.descriptor, source, status) &&
+      (fstat(copy.descriptor, &made) == 0 || FailWithErrno())) {
+    if (!CommitReplacement(&copy)) {
+      return false;
+    }
+    CopyOnDisk = FileSeen{newName, made.st_dev, made.st_ino};
+    return true;
   }
   DiscardReplacement(&copy);
   return false;
@@ -687,13 +695,16 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
 }
 
 // A file the layer is writing reaches the disk at its close, which flushes it (and renames a
-// rewrite into place): a flush before that close has nothing to add, and a second fsync would
-// only cost time. Any other file is flushed at once; a file system that cannot flush (EINVAL)
-// holds nothing to flush.
+// rewrite into place), and the copy the layer made last was on disk, with its folder, before the
+// copy returned: a flush has nothing to add to either, and a second fsync would only cost time.
+// Any other file is flushed at once; a file system that cannot flush (EINVAL) holds nothing to
+// flush.
 bool OsFlushFileBuffers(FileHandle handle) {
   int descriptor = Descriptor(handle);
   NoteFileInUse(HandleNames[descriptor]);
-  if (WriteTargets.count(descriptor) > 0) {
+  struct stat status {};
+  if (WriteTargets.count(descriptor) > 0 ||
+      (fstat(descriptor, &status) == 0 && IsFileSeen(CopyOnDisk, status))) {
     return true;
   }
   return fsync(descriptor) == 0 || errno == EINVAL || FailWithErrno();
