@@ -149,31 +149,38 @@ time_t UnixSecondsFromFileTime(FileTime time) {
   return static_cast<time_t>(static_cast<int64_t>(time / TicksPerSecond) - SecondsFrom1601To1970);
 }
 
-// Opens the file the name stands for to read it when it is a plain file, and gives its status;
-// the file holds a shared lock while it is open. Anything else is refused: a device such as
-// /dev/zero has no end, and reading it as one endless line would exhaust memory first; a pipe may
-// never end either, and opening a named pipe does not wait for a writer. Returns -1 with the last
-// error set.
-int OpenPlainFileToRead(const char* name, struct stat* status) {
+// Opens for reading the existing plain file that name stands for: the file a trusted link leads
+// to, or, without followLinks, the entry itself. Anything but a plain file is refused before it is
+// opened: a device such as /dev/zero has no end, and reading it as one endless line would exhaust
+// memory first; a pipe may never end either, and a named pipe would keep the open waiting for a
+// writer. Returns -1 with the last error set.
+int OpenPlainFile(const char* name, bool followLinks) {
   Entry entry;
-  if (!LookUpEntry(name, &entry)) {
+  if (!(followLinks ? LookUpEntry(name, &entry) : LookUpEntryItself(name, &entry))) {
     return -1;
   }
   int descriptor = -1;
   if (!entry.exists) {
     errno = ENOENT;
     FailWithErrno();
+  } else if (!S_ISREG(entry.status.st_mode)) {
+    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
   } else {
     descriptor = OpenEntry(entry, O_RDONLY);
   }
   CloseEntry(&entry);
+  return descriptor;
+}
+
+// Opens the plain file name stands for to read it, and gives its status; the file holds a shared
+// lock while it is open. Returns -1 with the last error set.
+int OpenPlainFileToRead(const char* name, struct stat* status) {
+  int descriptor = OpenPlainFile(name, true);
   if (descriptor < 0) {
     return -1;
   }
   if (fstat(descriptor, status) != 0) {
     FailWithErrno();
-  } else if (!S_ISREG(status->st_mode)) {
-    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
   } else if (LockOpenFile(descriptor, LOCK_SH)) {
     return descriptor;
   }
@@ -463,29 +470,6 @@ bool FinishWriting(int descriptor, WriteTarget* target) {
   return CommitReplacement(&target->replacement);
 }
 
-// Opens the existing plain file name only to flush it, as the repair flushes its backup once the
-// copy is done, through a handle opened for writing with OPEN_EXISTING. Linux flushes a file
-// through any descriptor of it, so it is opened for reading only: the layer never opens a name
-// for writing outside its rewrite. A symbolic link is not followed, and anything but a plain file
-// is refused. Returns -1 with the last error set.
-int OpenPlainFileToFlush(const char* name) {
-  Entry entry;
-  if (!LookUpEntryItself(name, &entry)) {
-    return -1;
-  }
-  int descriptor = -1;
-  if (!entry.exists) {
-    errno = ENOENT;
-    FailWithErrno();
-  } else if (!S_ISREG(entry.status.st_mode)) {
-    FailWith(ERROR_ACCESS_DENIED_CODE, NotPlainFileReason);
-  } else {
-    descriptor = OpenEntry(entry, O_RDONLY);
-  }
-  CloseEntry(&entry);
-  return descriptor;
-}
-
 }  // namespace
 
 // Wildcards have no meaning here.
@@ -584,7 +568,7 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
 }
 
 // Supports the three uses the programs make: reading an existing file, writing a file created
-// afresh, and opening an existing plain file only to flush it (see OpenPlainFileToFlush), which
+// afresh, and opening an existing plain file only to flush it (OpenPlainFile), which
 // takes no lock. The first two keep the share mode the programs give them, "others may read": a
 // reader holds a shared lock, a writer an exclusive one, and the one that comes second fails with
 // a sharing violation (a writer lets others go on reading the old text, which it replaces only at
@@ -606,7 +590,10 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
   } else if (access == GENERIC_WRITE_ACCESS && disposition == CREATE_ALWAYS_DISPOSITION) {
     descriptor = CreateForWriting(name);
   } else if (access == GENERIC_WRITE_ACCESS && disposition == OPEN_EXISTING_DISPOSITION) {
-    descriptor = OpenPlainFileToFlush(name);
+    // Only the repair's flush of its backup opens a file so: Linux flushes a file through any
+    // descriptor of it, so it is opened for reading only, and the layer never opens a name for
+    // writing outside its rewrite. A symbolic link is not followed.
+    descriptor = OpenPlainFile(name, false);
   } else {
     FailWith(ERROR_INVALID_PARAMETER_CODE);
   }
