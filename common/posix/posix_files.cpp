@@ -103,10 +103,6 @@ FileSeen LastCopy;
 // The copy the run made last, itself: flushed, with its folder, before the copy returned.
 FileSeen CopyOnDisk;
 
-bool IsSameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 bool IsFileSeen(const FileSeen& seen, const struct stat& status) {
   return status.st_dev == seen.device && status.st_ino == seen.inode;
 }

@@ -42,10 +42,6 @@ int OpenFolderAt(int from, const char* path) {
   return descriptor;
 }
 
-bool IsSameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // A new descriptor of the run's folder, opened once per run. Returns -1 with the last error set.
 int DuplicateRunFolder() {
   if (RunFolderDescriptor < 0) {
@@ -319,6 +315,10 @@ bool ChangeEntryMode(const Entry& entry, mode_t mode) {
   }
   CloseDescriptor(descriptor);
   return changed;
+}
+
+bool IsSameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
 void CloseEntry(Entry* entry) {

@@ -55,6 +55,9 @@ int OpenEntry(const Entry& entry, int flags);
 // the file's own permissions. Returns false with the last error set.
 bool ChangeEntryMode(const Entry& entry, mode_t mode);
 
+// Whether two statuses are of one file: the same device and inode.
+bool IsSameFile(const struct stat& one, const struct stat& other);
+
 // Closes the entry's folder.
 void CloseEntry(Entry* entry);
 
