@@ -16,29 +16,6 @@ void BeginProgram(const char* caption) {
 
 void ShowErrorBox(const char* message) { OsMessageBox(message, ProgramCaption, ErrorBoxStyle); }
 
-int32_t GetFileStamp(const char* name) {
-  FoundEntry entry{};
-  if (!OsFindFirstEntry(name, &entry)) {
-    return NoFileStamp;
-  }
-  if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0) {
-    return NoFileStamp;
-  }
-  // A failed conversion to local time leaves the time as the file system keeps it: packing that
-  // is closer to the truth than a time that was never set.
-  FileTime packed = entry.lastWriteTime;
-  FileTime local = 0;
-  if (OsFileTimeToLocal(entry.lastWriteTime, &local)) {
-    packed = local;
-  }
-  uint16_t dosDate = 0;
-  uint16_t dosTime = 0;
-  if (!OsFileTimeToDosDateTime(packed, &dosDate, &dosTime)) {
-    return NoFileStamp;
-  }
-  return static_cast<int32_t>((static_cast<uint32_t>(dosDate) << 16) | dosTime);
-}
-
 // The time plays no part: a file whose last write has no MS-DOS date is there all the same, and
 // telling the user to copy the tool into the folder where it already is would help nobody.
 bool FileIsPresent(const char* name) {

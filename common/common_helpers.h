@@ -7,9 +7,6 @@
 // The caption of the running program's error boxes; each program sets it once at its start.
 extern const char* ProgramCaption;
 
-// File stamp value meaning "no stamp".
-constexpr int32_t NoFileStamp = -1;
-
 // Sets the program caption and makes exhausted memory end the run through the I/O failure
 // report. Each program calls it first thing.
 void BeginProgram(const char* caption);
@@ -17,11 +14,6 @@ void BeginProgram(const char* caption);
 // Shows message in a modal box with the stop icon, brought to the foreground, captioned with
 // ProgramCaption. Returns when the user has closed it.
 void ShowErrorBox(const char* message);
-
-// The MS-DOS date (high 16 bits) and time (low 16 bits) of the named plain file's last write,
-// in local time; NoFileStamp when there is no such entry, when it is a directory, or when the
-// time lies outside what MS-DOS can hold (1980 to 2107).
-int32_t GetFileStamp(const char* name);
 
 // True exactly when the directory search finds an entry of that name that is not a directory,
 // whatever its last-write time.

@@ -74,13 +74,9 @@ constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 using FileHandle = intptr_t;
 constexpr FileHandle InvalidFileHandle = -1;
 
-// A point in time as Win32 keeps it: 100-nanosecond intervals since 1 January 1601.
-using FileTime = uint64_t;
-
 // What a directory search tells of the first entry it finds.
 struct FoundEntry {
   uint32_t attributes;
-  FileTime lastWriteTime;
 };
 
 // ---- Operations ------------------------------------------------------------------------------
@@ -94,13 +90,6 @@ bool OsWindowExists(const char* className);
 // FindFirstFileA on name followed at once by FindClose. Returns false when the search found
 // nothing; otherwise fills entry with the first entry found.
 bool OsFindFirstEntry(const char* name, FoundEntry* entry);
-
-// FileTimeToLocalFileTime. Returns false when the conversion fails.
-bool OsFileTimeToLocal(FileTime utc, FileTime* local);
-
-// FileTimeToDosDateTime. Returns false for times the MS-DOS format cannot hold
-// (before 1980, after 2107).
-bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime);
 
 // GetFileAttributesA: the attribute bits, or INVALID_ATTRIBUTES_VALUE.
 uint32_t OsGetFileAttributes(const char* name);

@@ -8,17 +8,6 @@ namespace {
 
 HANDLE ToWin32Handle(FileHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-FileTime FromWin32Time(const FILETIME& time) {
-  return (static_cast<FileTime>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-FILETIME ToWin32Time(FileTime time) {
-  FILETIME result;
-  result.dwLowDateTime = static_cast<DWORD>(time & 0xFFFFFFFFu);
-  result.dwHighDateTime = static_cast<DWORD>(time >> 32);
-  return result;
-}
-
 }  // namespace
 
 int OsMessageBox(const char* text, const char* caption, uint32_t style) {
@@ -35,29 +24,6 @@ bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
   }
   FindClose(search);
   entry->attributes = found.dwFileAttributes;
-  entry->lastWriteTime = FromWin32Time(found.ftLastWriteTime);
-  return true;
-}
-
-bool OsFileTimeToLocal(FileTime utc, FileTime* local) {
-  FILETIME in = ToWin32Time(utc);
-  FILETIME out;
-  if (!FileTimeToLocalFileTime(&in, &out)) {
-    return false;
-  }
-  *local = FromWin32Time(out);
-  return true;
-}
-
-bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime) {
-  FILETIME in = ToWin32Time(time);
-  WORD date = 0;
-  WORD clock = 0;
-  if (!FileTimeToDosDateTime(&in, &date, &clock)) {
-    return false;
-  }
-  *dosDate = date;
-  *dosTime = clock;
   return true;
 }
 

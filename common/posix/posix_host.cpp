@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform.h"
-#include "posix_io.h"
+#include "posix_errors.h"
 #include "settings_names.h"
 
 using namespace posix_layer;

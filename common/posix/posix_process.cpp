@@ -11,8 +11,11 @@
 
 #include "native_help.h"
 #include "platform.h"
-#include "posix_io.h"
-#include "posix_replace.h"
+#include "posix_errors.h"
+#include "posix_names.h"
+#include "posix_signals.h"
+#include "posix_terminal.h"
+#include "settings_names.h"
 
 using posix_layer::NoteOutputFailure;
 using posix_layer::OutputFailureCode;
@@ -98,8 +101,19 @@ int StatusOfError(uint32_t errorNumber) {
 // A run that ends by itself although a message of it could not be written ends with that
 // write's error instead: what the user did not see is neither success nor a refusal the user
 // was told of. A run that ends with an error number keeps it.
-[[noreturn]] void EndProcess(int status, bool endedByItself) {
+//
+// Below the last box, a line the Windows programs cannot show: for a run that ends with an error
+// number, the file and the system's reason for it; for a run that stopped because the settings
+// file is not in the current folder, what a Linux user does about it.
+[[noreturn]] void EndProcess(int status, bool endedByItself, uint32_t errorNumber) {
   posix_layer::RemoveUnfinishedFiles();
+  std::string reason = posix_layer::ReasonLine(errorNumber);
+  if (errorNumber != 0 && !reason.empty()) {
+    posix_layer::ShowLine(reason);
+  } else if (status == RefusedStatus && posix_layer::ShowedMissing(SettingsFileName)) {
+    posix_layer::ShowLine(std::string("Run ") + NativeProgramName + " in the folder that holds " +
+                          SettingsFileName + ".");
+  }
   for (std::FILE* stream : {stdout, stderr}) {
     if (std::fflush(stream) != 0) {
       NoteOutputFailure(errno);
@@ -116,9 +130,9 @@ int StatusOfError(uint32_t errorNumber) {
 // Error number 0 ends the process as a run that did its work.
 [[noreturn]] void OsExitProcess(uint32_t exitCode) {
   if (exitCode == 0) {
-    EndProcess(DoneStatus, true);
+    EndProcess(DoneStatus, true, 0);
   }
-  EndProcess(StatusOfError(exitCode), false);
+  EndProcess(StatusOfError(exitCode), false, exitCode);
 }
 
 // The offset from the load address of the executable. All of the programs' code is linked into
@@ -152,5 +166,5 @@ int main(int argc, char** argv) {
     OsExitProcess(0);
   }
   CommandLine = CommandLineFromArguments(argc, argv);
-  EndProcess(ProgramMain() ? DoneStatus : RefusedStatus, true);
+  EndProcess(ProgramMain() ? DoneStatus : RefusedStatus, true, 0);
 }

@@ -1,22 +1,20 @@
-// Files replaced whole on the POSIX platform layer: the new file, made beside the one it
-// replaces, flushed, renamed over it, and the folder flushed; and the clean-up of new files that
-// still have a temporary name when the run fails or is interrupted.
+// The durable replacement and the write in place on the POSIX platform layer.
 #include "posix_replace.h"
 
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/random.h>
-#include <sys/xattr.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "posix_io.h"
+#include "posix_errors.h"
+#include "posix_properties.h"
+#include "posix_signals.h"
 
 namespace posix_layer {
 
@@ -28,80 +26,11 @@ using namespace posix_layer;
 
 namespace {
 
-constexpr mode_t NewFileMode = 0666;
-// Until it has its final permissions, every new file is the runner's alone, under whatever name it
-// has: no group or other permission, and no ACL a folder's default would give it.
+// Until it is complete, every new file is the runner's alone, under whatever name it has: no
+// group or other permission, and no ACL a folder's default would give it.
 constexpr mode_t PrivateFileMode = 0600;
-constexpr mode_t PermissionBits = 07777;
-constexpr mode_t AccessBits = 0777;
-// Where the system keeps a file's ACL.
-const char AccessAclName[] = "system.posix_acl_access";
-// More than any ACL of a settings file needs: 8 bytes an entry.
-constexpr size_t MaxAclSize = size_t{64} * 1024;
 constexpr int RandomSuffixLength = 6;
 constexpr int MaxCreateAttempts = 100;
-// The longest name a folder entry may have.
-constexpr size_t MaxEntryNameLength = NAME_MAX;
-// The first real-time signal of the kernel; the C library keeps the first few for itself.
-constexpr int FirstRealTimeSignal = 32;
-
-// The new files that have a temporary name, for a signal handler to remove: at most the backup
-// copy and the rewrite of a run are under way at once.
-constexpr int MaxUnfinishedFiles = 2;
-constexpr size_t MaxNameLength = MaxEntryNameLength + 1;
-struct UnfinishedFile {
-  volatile sig_atomic_t used;
-  int folder;
-  char name[MaxNameLength];
-};
-UnfinishedFile UnfinishedFiles[MaxUnfinishedFiles];
-
-// Signals that come from a fault of the process itself, at the instruction that caused it: held
-// back, they would end it at once all the same.
-const int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
-
-// Signals whose default action does not end the process (it ignores, stops or continues it), and
-// the two that nothing can catch.
-const int NonEndingSignals[] = {SIGCHLD, SIGCONT, SIGSTOP,  SIGTSTP, SIGTTIN,
-                                SIGTTOU, SIGURG,  SIGWINCH, SIGKILL};
-
-template <size_t Count>
-bool IsOneOf(int signal, const int (&list)[Count]) {
-  for (int member : list) {
-    if (member == signal) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Whether signal is one whose default action ends the process and that a handler can catch. The
-// real-time signals that the C library keeps for itself (below SIGRTMIN) are left to it.
-bool IsEndingSignal(int signal) {
-  bool libraryOwn = signal >= FirstRealTimeSignal && signal < SIGRTMIN;
-  return signal > 0 && signal <= SIGRTMAX && !libraryOwn && !IsOneOf(signal, NonEndingSignals);
-}
-
-// Call with interrupts held.
-void RecordUnfinished(int folder, const std::string& name) {
-  for (UnfinishedFile& file : UnfinishedFiles) {
-    if (file.used == 0 && name.size() < MaxNameLength) {
-      file.folder = folder;
-      std::memcpy(file.name, name.c_str(), name.size() + 1);
-      file.used = 1;
-      return;
-    }
-  }
-}
-
-// Call with interrupts held.
-void ForgetUnfinished(int folder, const std::string& name) {
-  for (UnfinishedFile& file : UnfinishedFiles) {
-    if (file.used != 0 && file.folder == folder && name == file.name) {
-      file.used = 0;
-    }
-  }
-}
 
 // A name for a new file that is to replace target: the target's name, what it is, and six
 // random letters, so that a file left behind by a run that died tells the user what it was. The
@@ -116,7 +45,7 @@ std::string TemporaryName(const std::string& target) {
       byte = static_cast<unsigned char>(seed >>= 3);
     }
   }
-  size_t room = MaxEntryNameLength - std::strlen(UnfinishedSuffix) - RandomSuffixLength;
+  size_t room = NAME_MAX - std::strlen(UnfinishedSuffix) - RandomSuffixLength;
   std::string name = target.substr(0, room) + UnfinishedSuffix;
   for (unsigned char byte : random) {
     name += Letters[byte % (sizeof Letters - 1)];
@@ -124,24 +53,26 @@ std::string TemporaryName(const std::string& target) {
   return name;
 }
 
-// Makes a new file under a temporary name in folder, recorded for removal. Returns -1 with
-// errno set.
-int CreateNamedFile(int folder, const std::string& target, mode_t mode, std::string* name) {
+// Makes a new private file under a temporary name beside the target, recorded for removal.
+// Returns false with the failure recorded.
+bool CreateNamedFile(Replacement* replacement) {
+  int folder = replacement->target->folder;
   for (int attempt = 0; attempt < MaxCreateAttempts; ++attempt) {
-    std::string candidate = TemporaryName(target);
+    std::string candidate = TemporaryName(replacement->target->leaf);
     SignalsHeld held;
     int descriptor =
-        openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, PrivateFileMode);
     if (descriptor >= 0) {
       RecordUnfinished(folder, candidate);
-      *name = candidate;
-      return descriptor;
+      replacement->temporary = candidate;
+      replacement->descriptor = AboveStandardStreams(descriptor);
+      return replacement->descriptor >= 0;
     }
     if (errno != EEXIST) {
-      return -1;
+      return FailErrno();
     }
   }
-  return -1;
+  return FailErrno();
 }
 
 // Errors of an O_TMPFILE open that mean the file system (or the kernel) has no unnamed files.
@@ -149,259 +80,170 @@ bool HasNoUnnamedFiles(int error) {
   return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT;
 }
 
-// Errors that refuse the new file something the old one has, where a write in place keeps it.
-bool IsRefusal(int error) { return error == EPERM || error == EACCES || error == EOPNOTSUPP; }
-
-// Gives destination every extended attribute of source (ACLs, the DOS attributes Wine keeps).
-// Returns false with errno set.
-bool CopyExtendedAttributes(int source, int destination) {
-  ssize_t size = flistxattr(source, nullptr, 0);
-  if (size < 0) {
-    return errno == EOPNOTSUPP;
-  }
-  std::vector<char> names(static_cast<size_t>(size) + 1);
-  size = flistxattr(source, names.data(), names.size());
-  if (size < 0) {
-    return false;
-  }
-  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
-    ssize_t length = fgetxattr(source, name, nullptr, 0);
-    if (length < 0) {
-      return false;
-    }
-    std::vector<char> value(static_cast<size_t>(length) + 1);
-    length = fgetxattr(source, name, value.data(), value.size());
-    if (length < 0 ||
-        fsetxattr(destination, name, value.data(), static_cast<size_t>(length), 0) != 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Removes the ACL a new file took from its folder's default ACL. Returns false with errno set.
-bool DropAcl(int descriptor) {
-  return fremovexattr(descriptor, AccessAclName) == 0 || errno == ENODATA || errno == EOPNOTSUPP;
-}
-
-// Gives destination the ACL of source, if it has one. Returns false with errno set.
-bool CopyAcl(int source, int destination) {
-  std::vector<char> value(MaxAclSize);
-  ssize_t length = fgetxattr(source, AccessAclName, value.data(), value.size());
-  if (length < 0) {
-    return errno == ENODATA || errno == EOPNOTSUPP;
-  }
-  return fsetxattr(destination, AccessAclName, value.data(), static_cast<size_t>(length), 0) == 0;
-}
-
-// Gives the new file the owner, group, extended attributes and permission bits of model. The
-// owner comes first: a change of owner clears the set-user-ID bit. Returns false with errno set.
-bool TakeOverProperties(int model, int descriptor) {
-  struct stat wanted {};
-  struct stat made {};
-  if (fstat(model, &wanted) != 0 || fstat(descriptor, &made) != 0) {
-    return false;
-  }
-  if ((wanted.st_uid != made.st_uid || wanted.st_gid != made.st_gid) &&
-      fchown(descriptor, wanted.st_uid, wanted.st_gid) != 0) {
-    return false;
-  }
-  return CopyExtendedAttributes(model, descriptor) &&
-         fchmod(descriptor, wanted.st_mode & PermissionBits) == 0;
-}
-
 // Gives an unnamed file a temporary name in its folder, recorded for removal. Call with
-// interrupts held. Returns false with the last error set.
+// signals held. Returns false with the failure recorded.
 bool GiveTemporaryName(Replacement* replacement) {
+  int folder = replacement->target->folder;
   std::string self = "/proc/self/fd/" + std::to_string(replacement->descriptor);
   for (int attempt = 0; attempt < MaxCreateAttempts; ++attempt) {
-    std::string candidate = TemporaryName(replacement->target);
-    int linked =
-        linkat(AT_FDCWD, self.c_str(), replacement->folder, candidate.c_str(), AT_SYMLINK_FOLLOW);
+    std::string candidate = TemporaryName(replacement->target->leaf);
+    int linked = linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW);
     if (linked != 0 && errno == ENOENT) {
       // Without /proc, the superuser can still link the descriptor itself.
-      linked = linkat(replacement->descriptor, "", replacement->folder, candidate.c_str(),
-                      AT_EMPTY_PATH);
+      linked = linkat(replacement->descriptor, "", folder, candidate.c_str(), AT_EMPTY_PATH);
     }
     if (linked == 0) {
-      RecordUnfinished(replacement->folder, candidate);
+      RecordUnfinished(folder, candidate);
       replacement->temporary = candidate;
       return true;
     }
     if (errno != EEXIST) {
-      return FailWithErrno();
+      return FailErrno();
     }
   }
-  return FailWithErrno();
+  return FailErrno();
+}
+
+// Removes the temporary name, if there is one. Call with signals held.
+void RemoveTemporaryName(Replacement* replacement) {
+  if (!replacement->temporary.empty()) {
+    unlinkat(replacement->target->folder, replacement->temporary.c_str(), 0);
+    ForgetUnfinished(replacement->target->folder, replacement->temporary);
+    replacement->temporary.clear();
+  }
 }
 
 // fsync of the folder, so that a rename survives a power cut. A file system that cannot flush a
-// folder says EINVAL: there is nothing more to do then. The rename is done by then: a failure
-// says that the new file is in place but may not be on disk yet.
+// folder says EINVAL, and a folder the runner may not list is open only by a descriptor that
+// names it (O_PATH), which cannot be flushed: there is nothing more to do then. The rename is
+// done by then: a failure says that the new file is in place but may not be on disk yet.
 bool FlushFolder(int folder) {
-  if (fsync(folder) == 0 || errno == EINVAL) {
+  int flags = fcntl(folder, F_GETFL);
+  if ((flags >= 0 && (flags & O_PATH) != 0) || fsync(folder) == 0 || errno == EINVAL) {
     return true;
   }
-  int error = errno;
-  std::string reason = std::string(NotYetOnDiskReason) + " (" + std::strerror(error) + ")";
-  return FailWith(ErrorCodeFromErrno(error), reason.c_str());
-}
-
-// Closes the new file and removes its temporary name, if it has one; the folder stays open.
-// errno stays as it was, for the caller's report.
-void RemoveNewFile(Replacement* replacement) {
-  int saved = errno;
-  if (replacement->descriptor >= 0) {
-    CloseDescriptor(replacement->descriptor);
-    replacement->descriptor = -1;
-  }
-  if (!replacement->temporary.empty()) {
-    SignalsHeld held;
-    unlinkat(replacement->folder, replacement->temporary.c_str(), 0);
-    ForgetUnfinished(replacement->folder, replacement->temporary);
-    replacement->temporary.clear();
-  }
-  errno = saved;
-}
-
-void OnInterrupt(int signal) {
-  RemoveUnfinishedFiles();
-  raise(signal);
+  return FailErrnoBecause(std::string(NotYetOnDiskReason) + " (" + std::strerror(errno) + ")");
 }
 
 }  // namespace
 
 namespace posix_layer {
 
-bool BeginReplacement(int folder, const std::string& target, int model, Replacement* replacement,
-                      bool* writeInPlace) {
-  *writeInPlace = false;
+bool WriteAllAt(int descriptor, const char* bytes, size_t size, off_t offset) {
+  while (size > 0) {
+    ssize_t count = pwrite(descriptor, bytes, size, offset);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      errno = count == 0 ? ENOSPC : errno;
+      return FailErrno();
+    }
+    bytes += count;
+    size -= static_cast<size_t>(count);
+    offset += count;
+  }
+  return true;
+}
+
+bool BeginReplacement(Entry* target, Replacement* replacement, bool* refused) {
+  *refused = false;
   *replacement = Replacement();
-  replacement->folder = folder;
   replacement->target = target;
-  mode_t mode = PrivateFileMode;
-  int descriptor = -1;
+  bool made = false;
   if (UseUnnamedFiles) {
-    descriptor = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    replacement->descriptor = AboveStandardStreams(
+        openat(target->folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, PrivateFileMode));
+    made = replacement->descriptor >= 0;
   }
-  if (descriptor < 0 && (!UseUnnamedFiles || HasNoUnnamedFiles(errno))) {
-    descriptor = CreateNamedFile(folder, target, mode, &replacement->temporary);
+  if (!made && (!UseUnnamedFiles || HasNoUnnamedFiles(FailureErrno()))) {
+    made = CreateNamedFile(replacement);
   }
-  if (descriptor < 0) {
-    *writeInPlace = model >= 0 && IsRefusal(errno);
-    return FailWithErrno();
-  }
-  replacement->descriptor = descriptor;
-  if (!DropAcl(descriptor)) {
-    FailWithErrno();
-    RemoveNewFile(replacement);
+  if (!made) {
+    *refused = FailureErrno() == EPERM || FailureErrno() == EACCES || FailureErrno() == EOPNOTSUPP;
     return false;
   }
-  if (model >= 0 && !TakeOverProperties(model, descriptor)) {
-    *writeInPlace = IsRefusal(errno);
-    FailWithErrno();
-    RemoveNewFile(replacement);
+  if (!DropAcl(replacement->descriptor)) {
+    DiscardReplacement(replacement);
     return false;
   }
   return true;
 }
 
-bool GiveCopyPermissions(int source, int descriptor) {
-  struct stat wanted {};
-  struct stat made {};
-  if (fstat(source, &wanted) != 0 || fstat(descriptor, &made) != 0) {
-    return false;
-  }
-  mode_t mode = wanted.st_mode & AccessBits;
-  bool groupGiven = wanted.st_gid == made.st_gid ||
-                    fchown(descriptor, static_cast<uid_t>(-1), wanted.st_gid) == 0;
-  if (!groupGiven) {
-    mode &= S_IRWXU;
-  }
-  return fchmod(descriptor, mode) == 0 && (!groupGiven || CopyAcl(source, descriptor));
-}
-
-bool GiveNewFileMode(int descriptor) {
-  mode_t mask = umask(0);
-  umask(mask);
-  return fchmod(descriptor, NewFileMode & ~mask) == 0;
-}
-
-bool CommitReplacement(Replacement* replacement) {
-  bool committed = fsync(replacement->descriptor) == 0 || FailWithErrno();
+// The new file's properties come only after its last byte is on disk, so that no partial copy is
+// ever readable by anyone but the runner. They are metadata: the folder's flush after the rename
+// puts them on disk with the rename.
+bool CommitReplacement(Replacement* replacement, GiveProperties give, int from, bool* refused) {
+  *refused = false;
+  Entry made = *replacement->target;
+  bool committed = (fsync(replacement->descriptor) == 0 || FailErrno()) &&
+                   give(from, replacement->descriptor, refused) &&
+                   RefreshEntry(&made, replacement->descriptor);
   {
     SignalsHeld held;
     if (committed && replacement->temporary.empty()) {
       committed = GiveTemporaryName(replacement);
     }
-    if (!CloseDescriptor(replacement->descriptor) && committed) {
-      committed = FailWithErrno();
+    if (committed) {
+      committed = CloseDescriptor(replacement->descriptor);
+    } else {
+      close(replacement->descriptor);
     }
     replacement->descriptor = -1;
-    if (committed && renameat(replacement->folder, replacement->temporary.c_str(),
-                              replacement->folder, replacement->target.c_str()) != 0) {
-      committed = FailWithErrno();
+    if (committed && renameat(made.folder, replacement->temporary.c_str(), made.folder,
+                              made.leaf.c_str()) != 0) {
+      committed = FailErrno();
     }
-    if (!replacement->temporary.empty()) {
-      if (!committed) {
-        unlinkat(replacement->folder, replacement->temporary.c_str(), 0);
-      }
-      ForgetUnfinished(replacement->folder, replacement->temporary);
+    if (committed) {
+      ForgetUnfinished(made.folder, replacement->temporary);
       replacement->temporary.clear();
     }
+    RemoveTemporaryName(replacement);
   }
-  if (committed) {
-    committed = FlushFolder(replacement->folder);
+  if (!committed) {
+    return false;
   }
-  CloseDescriptor(replacement->folder);
-  replacement->folder = -1;
-  return committed;
+  *replacement->target = made;
+  return FlushFolder(made.folder);
 }
 
 void DiscardReplacement(Replacement* replacement) {
-  RemoveNewFile(replacement);
-  if (replacement->folder >= 0) {
-    CloseDescriptor(replacement->folder);
-    replacement->folder = -1;
+  if (replacement->descriptor >= 0) {
+    close(replacement->descriptor);
+    replacement->descriptor = -1;
   }
+  SignalsHeld held;
+  RemoveTemporaryName(replacement);
 }
 
-void RemoveUnfinishedFiles() {
-  for (UnfinishedFile& file : UnfinishedFiles) {
-    if (file.used != 0) {
-      unlinkat(file.folder, file.name, 0);
-      file.used = 0;
-    }
+// The room comes first: the bytes past the old end are added there, and where they cannot be (a
+// full disk, a file-size limit) the file gets back its old length and last-write time. Only
+// then are the old bytes overwritten, the file cut to the new length and flushed.
+bool WriteInPlace(int descriptor, const std::string& text, const std::string& oldTextIn) {
+  SignalsHeld held;
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0) {
+    return FailErrno();
   }
-}
-
-void RemoveUnfinishedFilesOnInterrupt() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  // Reset to the default and not held back, so that raise() in the handler ends the process.
-  action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
-  sigemptyset(&action.sa_mask);
-  for (int signal = 1; signal < NSIG; ++signal) {
-    struct sigaction current {};
-    // A signal the run was started with ignored (nohup) stays ignored.
-    if (IsEndingSignal(signal) && sigaction(signal, nullptr, &current) == 0 &&
-        current.sa_handler != SIG_IGN) {
-      sigaction(signal, &action, nullptr);
-    }
+  size_t oldSize = static_cast<size_t>(status.st_size);
+  if (text.size() > oldSize && !WriteAllAt(descriptor, text.data() + oldSize, text.size() - oldSize,
+                                           static_cast<off_t>(oldSize))) {
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    static_cast<void>(ftruncate(descriptor, static_cast<off_t>(oldSize)));
+    static_cast<void>(futimens(descriptor, times));
+    return false;
   }
-}
-
-SignalsHeld::SignalsHeld() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (int signal = 1; signal < NSIG; ++signal) {
-    if (IsEndingSignal(signal) && !IsOneOf(signal, FaultSignals)) {
-      sigaddset(&held, signal);
-    }
+  size_t overwritten = std::min(text.size(), oldSize);
+  bool written = WriteAllAt(descriptor, text.data(), overwritten, 0) &&
+                 (text.size() >= oldSize ||
+                  ftruncate(descriptor, static_cast<off_t>(text.size())) == 0 || FailErrno()) &&
+                 (fsync(descriptor) == 0 || FailErrno());
+  if (!written) {
+    errno = FailureErrno();
+    return FailErrno(oldTextIn.empty() ? std::string(FileMayBeCutReason)
+                                       : OldTextInBackupReason + oldTextIn);
   }
-  sigprocmask(SIG_BLOCK, &held, &previous_);
+  return true;
 }
-
-SignalsHeld::~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 }  // namespace posix_layer

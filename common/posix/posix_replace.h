@@ -1,13 +1,17 @@
-// Files replaced whole on the POSIX platform layer: the new text goes into a new file beside the
-// old one, is flushed to disk and renamed over the old name, and the folder is flushed, so that
-// a kill, a crash or a power cut at any moment leaves the old text or the new one, whole, and a
-// reader always opens one whole file.
+// The two ways the POSIX platform layer puts new text under a name, and nothing between: a
+// replacement, where a new file beside the old one is written, flushed, given its properties,
+// renamed over the old name and the folder flushed, so that a kill, a crash or a power cut at
+// any moment leaves the old text or the new one, whole; and a write in place, for a file a new
+// one cannot stand in for, where the room comes first and the old bytes go only once the new ones
+// are sure to fit.
 #pragma once
 
-#include <signal.h>
-#include <sys/stat.h>
+#include <sys/types.h>
 
+#include <cstddef>
 #include <string>
+
+#include "posix_names.h"
 
 namespace posix_layer {
 
@@ -19,64 +23,39 @@ extern bool UseUnnamedFiles;
 // The suffix of a temporary name, after the name of the file it is to replace.
 constexpr const char* UnfinishedSuffix = ".unfinished-";
 
-// A new file being written beside the file it is to replace.
+// A new file being written beside the entry it is to replace.
 struct Replacement {
-  int folder = -1;        // the folder of both, open
-  std::string target;     // the name it is to take in that folder
+  Entry* target = nullptr;
   int descriptor = -1;    // the new file, open for writing
   std::string temporary;  // its temporary name; empty while it has none
 };
 
-// Makes a new, empty file in folder that is to replace target there, private to the runner (mode
-// 0600, no ACL from the folder's default). With model (an open descriptor of the file it
-// replaces) the new file gets that file's owner, group, permission bits and extended attributes
-// (its ACL among them) exactly. On success the replacement
-// holds folder; on failure it stays the caller's, and the last error is set. *writeInPlace is
-// then set when a write in place would keep what a new file cannot have: the folder refuses new
-// files, or the file's owner, group or an extended attribute cannot be given to one.
-bool BeginReplacement(int folder, const std::string& target, int model, Replacement* replacement,
-                      bool* writeInPlace);
+// Gives the new file (descriptor) its properties from the file open as from. Returns false with
+// the failure recorded and *refused set when the system refused the runner one of them.
+using GiveProperties = bool (*)(int from, int descriptor, bool* refused);
 
-// Gives a copy the permissions of its source, and nothing more: the source's permission bits
-// without set-user-ID, set-group-ID and sticky; the source's group and ACL when the runner can
-// give that group, else no group or other permission and no ACL. Returns false with errno set.
-bool GiveCopyPermissions(int source, int descriptor);
+// Makes a new, empty file beside target, in its folder, private to the runner (mode 0600, no ACL
+// from the folder's default) until it is complete. Returns false with the failure recorded and
+// *refused set when the folder lets the runner make no new file.
+bool BeginReplacement(Entry* target, Replacement* replacement, bool* refused);
 
-// Gives a new file that replaces nothing the mode a new file gets: 0666 less the umask. Returns
-// false with errno set.
-bool GiveNewFileMode(int descriptor);
-
-// What a failed folder flush after the rename leaves.
-constexpr const char* NotYetOnDiskReason = "the new text is in place but may not be on disk yet";
-
-// Flushes the new file to disk, renames it over the target and flushes the folder. Returns false
-// with the last error set, the new file gone and the target as it was. Closes the replacement
-// either way.
-bool CommitReplacement(Replacement* replacement);
+// Flushes the new file, gives it its properties, renames it over the target and flushes the
+// folder; the target's record then has the new file's status. Returns false with the failure
+// recorded (and *refused as GiveProperties sets it), the new file gone and the target as it was,
+// unless only the folder's flush failed: the failure then says that the new text is in place.
+bool CommitReplacement(Replacement* replacement, GiveProperties give, int from, bool* refused);
 
 // Closes and removes the new file; the target stays as it was.
 void DiscardReplacement(Replacement* replacement);
 
-// Removes every new file that still has a temporary name. Safe in a signal handler.
-void RemoveUnfinishedFiles();
+// pwrite() of all size bytes at offset, over as many calls as it takes. Returns false with the
+// failure recorded (a write that stores nothing: a full disk).
+bool WriteAllAt(int descriptor, const char* bytes, size_t size, off_t offset);
 
-// Makes every signal whose default action ends the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
-// SIGUSR1, SIGALRM, ... and the faults) remove the unfinished files first and then end the process
-// as the signal ends it. A signal the process was started with ignored stays ignored.
-void RemoveUnfinishedFilesOnInterrupt();
-
-// Holds back, until scope end, every signal that would end the process and can wait: a handler
-// never sees a name half recorded or a file renamed but still recorded under its temporary name,
-// and a file written in place is never left half written by one.
-class SignalsHeld {
- public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_{};
-};
+// Writes text into the plain file open as descriptor in place of its old bytes, which stay until
+// the new ones are sure to fit, with the signals that would end the run held back until it is
+// whole. A failure after the first changed byte says where the old text is: in the file named
+// oldTextIn, when that is not empty. Returns false with the failure recorded.
+bool WriteInPlace(int descriptor, const std::string& text, const std::string& oldTextIn);
 
 }  // namespace posix_layer

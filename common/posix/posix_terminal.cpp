@@ -2,19 +2,20 @@
 // a line of its own, then its text, converted from code page 932 to UTF-8. Result boxes go to
 // standard output, every other box to standard error; the Yes/No question reads its answer from
 // standard input.
+#include "posix_terminal.h"
+
 #include <strings.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "cp932_text.h"
 #include "platform.h"
-#include "posix_io.h"
+#include "posix_errors.h"
 
 using namespace posix_layer;
 
@@ -25,9 +26,6 @@ namespace {
 constexpr size_t MaxAnswerLength = 16;
 
 const char YesNoPrompt[] = " [y/N] ";
-
-// How the runtime-error report begins, before its error number.
-const char ReportStart[] = "Runtime error ";
 
 // text with every CR LF turned into a plain LF.
 std::string WithPlainLineBreaks(const char* text) {
@@ -143,18 +141,6 @@ bool IsResultBox(uint32_t style) {
   return (style & MB_TOPMOST_STYLE) != 0 && (style & MB_ICON_MASK) == 0;
 }
 
-// The runtime-error report, a plain box of no other style, with a second line that names the
-// file and the system's reason for the failure it reports, when the layer knows them.
-std::string WithFailureReason(const char* text, uint32_t style) {
-  std::string shown = text != nullptr ? text : "";
-  if (style != MB_OK_STYLE || shown.compare(0, std::strlen(ReportStart), ReportStart) != 0) {
-    return shown;
-  }
-  unsigned long number = std::strtoul(shown.c_str() + std::strlen(ReportStart), nullptr, 10);
-  std::string reason = FailureDescription(static_cast<uint32_t>(number));
-  return reason.empty() ? shown : shown + "\r\n" + reason;
-}
-
 // The Yes/No question on the terminal. Its answer is one line of standard input; a question the
 // user cannot see is answered No: when it cannot be written, and when standard error is no
 // terminal while standard input is one (panefix 2>/dev/null), where waiting for an answer to a
@@ -189,10 +175,14 @@ int AskYesNo(const std::string& shown) {
 // which reads its answer from standard input. Result boxes go to standard output, all others to
 // standard error.
 int OsMessageBox(const char* text, const char* caption, uint32_t style) {
-  std::string shown = BoxTerminalText(WithFailureReason(text, style).c_str(), caption);
+  std::string shown = BoxTerminalText(text, caption);
   if ((style & MB_BUTTONS_MASK) == MB_YESNO_STYLE) {
     return AskYesNo(shown);
   }
   WriteToStream(IsResultBox(style) ? stdout : stderr, shown + "\n");
   return IDOK_RESULT;
+}
+
+void posix_layer::ShowLine(const std::string& line) {
+  WriteToStream(stderr, ForTerminal(line.c_str()) + "\n");
 }

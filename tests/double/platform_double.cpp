@@ -13,9 +13,6 @@ State Double;
 
 namespace {
 
-constexpr FileTime TicksPerSecond = 10000000;
-constexpr uint32_t SecondsPerDay = 86400;
-
 // A handle of the program's own.
 struct OpenHandle {
   std::string name;
@@ -28,22 +25,10 @@ struct OpenHandle {
 std::map<FileHandle, OpenHandle> Handles;
 FileHandle NextHandle = 100;
 
-const char* const OpNames[] = {"MessageBox",
-                               "FindWindow",
-                               "FindFirstFile",
-                               "FileTimeToLocal",
-                               "FileTimeToDosDateTime",
-                               "GetFileAttributes",
-                               "SetFileAttributes",
-                               "CopyFile",
-                               "CreateFile",
-                               "GetFileType",
-                               "ReadFile",
-                               "WriteFile",
-                               "FlushFileBuffers",
-                               "CloseHandle",
-                               "GetCommandLine",
-                               "ExitProcess"};
+const char* const OpNames[] = {
+    "MessageBox",       "FindWindow",  "FindFirstFile",  "GetFileAttributes", "SetFileAttributes",
+    "CopyFile",         "CreateFile",  "GetFileType",    "ReadFile",          "WriteFile",
+    "FlushFileBuffers", "CloseHandle", "GetCommandLine", "ExitProcess"};
 
 // Counts and logs a call; returns the scripted failure for it, if any.
 const Failure* Enter(Op op, const std::string& detail) {
@@ -95,39 +80,9 @@ bool SharingAllows(const std::string& name, const File& file, uint32_t access, u
   return true;
 }
 
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthPart = (5 * dayOfYear + 2) / 153;
-  *day = static_cast<int>(dayOfYear - (153 * monthPart + 2) / 5 + 1);
-  *month = static_cast<int>(monthPart < 10 ? monthPart + 3 : monthPart - 9);
-  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
-}
-
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr int64_t EpochShiftSeconds = 11644473600;
-
 }  // namespace
 
 const char* OpName(Op op) { return OpNames[static_cast<int>(op)]; }
-
-FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second) {
-  int64_t seconds = DaysFromCivil(year, month, day) * SecondsPerDay + hour * 3600 + minute * 60 +
-                    second + EpochShiftSeconds;
-  return static_cast<FileTime>(seconds) * TicksPerSecond;
-}
 
 void ResetDouble() {
   Double = State();
@@ -139,7 +94,6 @@ void PutFile(const std::string& name, const std::string& bytes, uint32_t attribu
   File file;
   file.bytes = bytes;
   file.attributes = attributes;
-  file.lastWriteTime = MakeFileTime(2024, 5, 17, 3, 4, 10);
   Double.files[name] = file;
 }
 
@@ -194,36 +148,6 @@ bool OsFindFirstEntry(const char* name, FoundEntry* entry) {
     return Fail(ERROR_FILE_NOT_FOUND_CODE);
   }
   entry->attributes = file->isDirectory ? FILE_ATTRIBUTE_DIRECTORY_BIT : file->attributes;
-  entry->lastWriteTime = file->lastWriteTime;
-  return true;
-}
-
-bool OsFileTimeToLocal(FileTime utc, FileTime* local) {
-  const Failure* failure = Enter(Op::FileTimeToLocal, "");
-  if (failure != nullptr || Double.localConversionFails) {
-    return Fail(failure != nullptr ? failure->error : ERROR_INVALID_PARAMETER_CODE);
-  }
-  int64_t shift = int64_t{Double.localTimeOffsetSeconds} * static_cast<int64_t>(TicksPerSecond);
-  *local = static_cast<FileTime>(static_cast<int64_t>(utc) + shift);
-  return true;
-}
-
-bool OsFileTimeToDosDateTime(FileTime time, uint16_t* dosDate, uint16_t* dosTime) {
-  if (const Failure* failure = Enter(Op::FileTimeToDosDateTime, "")) {
-    return Fail(failure->error);
-  }
-  int64_t seconds = static_cast<int64_t>(time / TicksPerSecond) - EpochShiftSeconds;
-  int64_t days =
-      seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
-  int64_t secondOfDay = seconds - days * SecondsPerDay;
-  int year = 0, month = 0, day = 0;
-  CivilFromDays(days, &year, &month, &day);
-  if (year < 1980 || year > 2107) {
-    return Fail(ERROR_INVALID_PARAMETER_CODE);
-  }
-  *dosDate = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
-  *dosTime = static_cast<uint16_t>(((secondOfDay / 3600) << 11) | (((secondOfDay / 60) % 60) << 5) |
-                                   ((secondOfDay % 60) / 2));
   return true;
 }
 

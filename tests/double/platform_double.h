@@ -1,6 +1,6 @@
 // The test double of the platform layer: an in-memory Windows as the programs see it.
 //
-// Files are bytes with attributes and a last-write time; handles honour the share modes; every
+// Files are bytes with attributes; handles honour the share modes; every
 // operation is logged, any call can be made to fail, every message box is recorded and answered
 // from a script, and the process end is observable. Tests reset it with ResetDouble().
 #pragma once
@@ -18,7 +18,6 @@ namespace fake {
 struct File {
   std::string bytes;
   uint32_t attributes = FILE_ATTRIBUTE_ARCHIVE_BIT;
-  FileTime lastWriteTime = 0;  // set by ResetDouble's default clock when 0
   uint32_t type = FILE_TYPE_DISK_VALUE;
   bool isDirectory = false;
   // Another program's open handle on the file: its access (0 when none) and share mode.
@@ -37,8 +36,6 @@ enum class Op {
   MessageBox,
   FindWindow,
   FindFirstFile,
-  FileTimeToLocal,
-  FileTimeToDosDateTime,
   GetFileAttributes,
   SetFileAttributes,
   CopyFile,
@@ -80,8 +77,6 @@ struct State {
   std::map<Op, int> calls;   // how many times each op was called
   std::vector<Failure> failures;
   uint32_t lastError = 0;
-  int32_t localTimeOffsetSeconds = 9 * 3600;  // the machine's time zone (JST by default)
-  bool localConversionFails = false;
   uint32_t readChunkLimit = 0xFFFFFFFF;  // ReadFile delivers at most this many bytes
   std::vector<uint32_t> readSizes;       // the size asked for in every ReadFile
   std::vector<uint32_t> writeSizes;      // the size passed in every WriteFile
@@ -112,9 +107,6 @@ void ShortenCall(Op op, int nth, uint32_t shortBy);
 // Makes the nth allocation from now on fail, as when memory is exhausted; 0 stops failing.
 // Returns how many allocations were counted since the previous call.
 int FailAllocation(int nth);
-
-// A FileTime for a UTC calendar time.
-FileTime MakeFileTime(int year, int month, int day, int hour, int minute, int second);
 
 // Runs body as the program would run, and returns its exit code: 0 when body returns, the code
 // given to OsExitProcess otherwise.

@@ -371,31 +371,39 @@ TEST(ExitProcessTest, TheFirstMessageThatCannotBeWrittenGivesTheExitCode) {
 struct ReasonCase {
   const char* name;
   const char* report;
+  uint32_t number;    // the error number the run ends with
   std::string shown;  // what standard error holds afterwards
 };
 
 const ReasonCase ReasonCases[] = {
-    {"SameNumber", "Runtime error 112 at 00001234",
-     "Error\nRuntime error 112 at 00001234\n/dev/full: No space left on device\n"},
-    {"OtherNumber", "Runtime error   2 at 00001234", "Error\nRuntime error   2 at 00001234\n"},
+    {"SameNumber", "Runtime error 1117 at 00001234", 1117,
+     "Error\nRuntime error 1117 at 00001234\nmem: Input/output error\n"},
+    {"OtherNumber", "Runtime error   2 at 00001234", 2, "Error\nRuntime error   2 at 00001234\n"},
 };
 
 class ReportReasonRows : public testing::TestWithParam<ReasonCase> {};
 
-// The report's second line names the file and the reason of the failure it reports, and only
-// of that one: after a write to a full device failed, a report of another number has none.
+// The end of a run adds a line below the report that names the file and the reason of the
+// failure it reports, and only of that one: after a read of a file failed, a run that ends with
+// another number has none.
 TEST_P(ReportReasonRows, NamesTheFileAndTheReasonOfTheFailureReported) {
   const ReasonCase& row = GetParam();
+  native::ScratchFolder folder;
   ChildResult result = RunInChild([&] {
-    FileHandle handle = OsCreateFile("/dev/full", GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
-                                     CREATE_ALWAYS_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
-    uint32_t written = 0;
-    if (handle == InvalidFileHandle || OsWriteFile(handle, "x", 1, &written)) {
+    if (chdir(folder.Path().c_str()) != 0 || symlink("/proc/self/mem", "mem") != 0) {
       return -1;
     }
-    return OsMessageBox(row.report, "Error", ReportBoxStyle);
+    FileHandle handle = OsCreateFile("mem", GENERIC_READ_ACCESS, FILE_SHARE_READ_MODE,
+                                     OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
+    char buffer[4];
+    uint32_t count = 0;
+    if (handle == InvalidFileHandle || OsReadFile(handle, buffer, sizeof buffer, &count)) {
+      return -2;
+    }
+    OsMessageBox(row.report, "Error", ReportBoxStyle);
+    OsExitProcess(row.number);
   });
-  EXPECT_EQ(IDOK_RESULT, result.exitCode);
+  EXPECT_EQ(static_cast<int>(row.number & 0xFF), result.exitCode);
   EXPECT_EQ(row.shown, result.err);
 }
 

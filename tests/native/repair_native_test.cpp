@@ -51,7 +51,9 @@ const std::string BackupName = "Qtv.ini_widthBack";
 // carry the program caption on their first line.
 std::string Shown(const char* text) { return texts::OnTerminal(texts::RepairCaption, text); }
 const std::string Success = texts::OnTerminal(texts::SuccessCaption, texts::Success);
-const std::string NotFound = Shown(texts::RepairNotFound);
+// The not-found message, and below it what a Linux user does about it.
+const std::string NotFound =
+    Shown(texts::RepairNotFound) + "Run panefix in the folder that holds Qtv.ini.\n";
 const std::string AttributeRefused = Shown(texts::AttributeRefused);
 const std::string TooMany = Shown(texts::TooManyArguments);
 const std::string BadFormat = Shown(texts::BadFormat);
@@ -1303,7 +1305,8 @@ std::vector<std::string> DurableSteps(const std::string& trace) {
       kinds[result] = "new";
     } else if (name == "openat" && args.find("O_DIRECTORY") != std::string::npos) {
       kinds[result] = "folder";
-    } else if (name == "openat" && args.find("O_WRONLY") != std::string::npos) {
+    } else if (name == "openat" && (args.find("O_WRONLY") != std::string::npos ||
+                                    args.find("O_RDWR") != std::string::npos)) {
       kinds[result] = "in place";
     } else if (name == "openat") {
       size_t quote = args.find('"');

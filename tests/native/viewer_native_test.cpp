@@ -25,7 +25,9 @@ const std::string ViewerProgram = PANEPEEK_PROGRAM;
 
 // The viewer's boxes as the terminal shows them.
 std::string Shown(const char* text) { return texts::OnTerminal(texts::ViewerCaption, text); }
-const std::string NotFound = Shown(texts::ViewerNotFound);
+// The not-found message, and below it what a Linux user does about it.
+const std::string NotFound =
+    Shown(texts::ViewerNotFound) + "Run panepeek in the folder that holds Qtv.ini.\n";
 const std::string HostRunning = Shown(texts::HostRunning);
 const std::string HeaderMissing = Shown(texts::HeaderMissing);
 const std::string HeaderRepeated = Shown(texts::HeaderRepeated);

@@ -32,7 +32,6 @@ fake::File MakeFile(const std::string& bytes, uint32_t attributes = FILE_ATTRIBU
   fake::File file;
   file.bytes = bytes;
   file.attributes = attributes;
-  file.lastWriteTime = fake::MakeFileTime(2024, 5, 17, 3, 4, 10);
   return file;
 }
 
@@ -92,10 +91,6 @@ std::vector<uint32_t> ErrorsOf(Op op) {
       return {6};
     case Op::FindFirstFile:
       return {2, 5};
-    case Op::FileTimeToLocal:
-      return {ERROR_INVALID_PARAMETER_CODE};
-    case Op::FileTimeToDosDateTime:
-      return {ERROR_INVALID_PARAMETER_CODE};
     case Op::GetFileAttributes:
       return {2, 5};
     case Op::SetFileAttributes:

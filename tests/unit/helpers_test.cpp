@@ -11,66 +11,6 @@ namespace {
 
 class Helpers : public DoubleTest {};
 
-struct StampCase {
-  const char* name;
-  FileTime written;       // UTC
-  int32_t offsetSeconds;  // the machine's time zone
-  int32_t stamp;
-};
-
-constexpr int32_t Pack(int year, int month, int day, int hour, int minute, int second) {
-  return static_cast<int32_t>(static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day)
-                                  << 16 |
-                              static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
-}
-
-TEST_F(Helpers, AFolderHasNoStamp) {
-  fake::PutFile("f", "x");
-  fake::Double.files["f"].isDirectory = true;
-  EXPECT_EQ(GetFileStamp("f"), NoFileStamp);
-}
-
-class FileStamp : public DoubleTableTest<StampCase> {};
-
-TEST_P(FileStamp, IsTheLocalWriteTimeInMsDosForm) {
-  const StampCase& c = GetParam();
-  fake::PutFile("f", "x");
-  fake::Double.files["f"].lastWriteTime = c.written;
-  fake::Double.localTimeOffsetSeconds = c.offsetSeconds;
-  EXPECT_EQ(GetFileStamp("f"), c.stamp);
-  EXPECT_TRUE(FileIsPresent("f")) << "a time without a stamp hides no file";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FileStamp,
-    testing::Values(
-        StampCase{"Plain", fake::MakeFileTime(2024, 5, 17, 3, 4, 10), 0,
-                  Pack(2024, 5, 17, 3, 4, 10)},
-        StampCase{"OddSecondsRoundDown", fake::MakeFileTime(2024, 5, 17, 3, 4, 11), 0,
-                  Pack(2024, 5, 17, 3, 4, 10)},
-        StampCase{"LocalTimeAheadCrossesMidnight", fake::MakeFileTime(2024, 12, 31, 20, 0, 0),
-                  9 * 3600, Pack(2025, 1, 1, 5, 0, 0)},
-        StampCase{"LocalTimeBehind", fake::MakeFileTime(2024, 3, 1, 2, 0, 0), -5 * 3600,
-                  Pack(2024, 2, 29, 21, 0, 0)},
-        StampCase{"FirstMomentOf1980", fake::MakeFileTime(1980, 1, 1, 0, 0, 0), 0,
-                  Pack(1980, 1, 1, 0, 0, 0)},
-        StampCase{"Year1980OnlyInLocalTime", fake::MakeFileTime(1979, 12, 31, 20, 0, 0), 9 * 3600,
-                  Pack(1980, 1, 1, 5, 0, 0)},
-        StampCase{"Before1980", fake::MakeFileTime(1979, 12, 31, 23, 59, 59), 0, NoFileStamp},
-        StampCase{"Before1980InLocalTime", fake::MakeFileTime(1980, 1, 1, 2, 0, 0), -5 * 3600,
-                  NoFileStamp},
-        StampCase{"LastMomentOf2107", fake::MakeFileTime(2107, 12, 31, 23, 59, 58), 0,
-                  Pack(2107, 12, 31, 23, 59, 58)},
-        StampCase{"After2107", fake::MakeFileTime(2108, 1, 1, 0, 0, 0), 0, NoFileStamp}),
-    RowName<StampCase>);
-
-TEST_F(Helpers, FailedLocalConversionPacksTheTimeAsKept) {
-  fake::PutFile("f", "x");
-  fake::Double.files["f"].lastWriteTime = fake::MakeFileTime(2020, 2, 3, 4, 5, 6);
-  fake::Double.localConversionFails = true;
-  EXPECT_EQ(GetFileStamp("f"), Pack(2020, 2, 3, 4, 5, 6));
-}
-
 struct PresenceCase {
   const char* name;
   uint32_t attributes;

@@ -81,13 +81,6 @@ TEST_F(ViewerRun, DirectoryCountsAsMissing) {
   EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ErrorBox(texts::ViewerNotFound)});
 }
 
-TEST_F(ViewerRun, AnUnpackableTimeDoesNotCountAsMissing) {
-  fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
-  fake::Double.files["Qtv.ini"].lastWriteTime = fake::MakeFileTime(1975, 1, 1, 0, 0, 0);
-  EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
-  EXPECT_EQ(ShownBoxes(), std::vector<std::string>{ResultBox("430")});
-}
-
 TEST_F(ViewerRun, ReadsOnlyAndClosesBeforeLocating) {
   fake::PutFile("Qtv.ini", "[DESKTOP]\r\nLISTWIDTH=430\r\n");
   EXPECT_EQ(fake::RunProgram(RunViewer), 0u);
