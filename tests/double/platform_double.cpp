@@ -21,6 +21,7 @@ struct OpenHandle {
   size_t position;
   bool replacing = false;  // writes go to pending, which replaces the file at close
   std::string pending;
+  bool failed = false;  // an operation on it failed: a replacing close abandons it
 };
 std::map<FileHandle, OpenHandle> Handles;
 FileHandle NextHandle = 100;
@@ -51,6 +52,14 @@ bool Fail(uint32_t error) {
 File* Find(const std::string& name) {
   auto it = Double.files.find(name);
   return it == Double.files.end() ? nullptr : &it->second;
+}
+
+// Records that an operation on the handle failed, as the native layer does.
+void MarkFailed(FileHandle handle) {
+  auto it = Handles.find(handle);
+  if (it != Handles.end()) {
+    it->second.failed = true;
+  }
 }
 
 // Whether an open with access and share is compatible with an existing open.
@@ -256,6 +265,7 @@ FileHandle OsCreateFile(const char* name, uint32_t access, uint32_t shareMode, u
 uint32_t OsGetFileType(FileHandle handle) {
   if (const Failure* failure = Enter(Op::GetFileType, "")) {
     Fail(failure->error);
+    MarkFailed(handle);
     return FILE_TYPE_UNKNOWN_VALUE;
   }
   auto it = Handles.find(handle);
@@ -295,6 +305,7 @@ bool OsWriteFile(FileHandle handle, const void* buffer, uint32_t size, uint32_t*
   Double.writeSizes.push_back(size);
   const Failure* failure = Enter(Op::WriteFile, std::to_string(size));
   if (failure != nullptr && failure->shortBy == 0) {
+    MarkFailed(handle);
     return Fail(failure->error);
   }
   auto it = Handles.find(handle);
@@ -319,6 +330,7 @@ bool OsFlushFileBuffers(FileHandle handle) {
   auto it = Handles.find(handle);
   std::string name = it == Handles.end() ? std::string() : it->second.name;
   if (const Failure* failure = Enter(Op::FlushFileBuffers, name)) {
+    MarkFailed(handle);
     return Fail(failure->error);
   }
   if (it == Handles.end()) {
@@ -342,7 +354,7 @@ bool OsCloseHandle(FileHandle handle) {
   if (failure != nullptr) {
     return Fail(failure->error);
   }
-  if (closed.replacing) {
+  if (closed.replacing && !closed.failed) {
     File* file = Find(closed.name);
     if (file == nullptr) {
       PutFile(closed.name, "");

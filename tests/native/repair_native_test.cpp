@@ -1414,3 +1414,120 @@ TEST(RepairNativeTest, StoppedAtAnyMomentLeavesTheOldTextOrTheNewAndNothingElse)
 }
 
 }  // namespace
+
+namespace {
+
+// The system calls of a repair the sweep below makes fail, with the errors disks and network file
+// systems give them.
+const std::vector<std::pair<std::string, std::string>> SweptCalls = {
+    {"openat", "EIO"},       {"openat", "EMFILE"},    {"read", "EIO"},       {"pread64", "EIO"},
+    {"pwrite64", "ENOSPC"},  {"write", "ENOSPC"},     {"fsync", "EIO"},      {"fstat", "EIO"},
+    {"newfstatat", "EIO"},   {"renameat", "EIO"},     {"renameat2", "EIO"},  {"linkat", "ENOSPC"},
+    {"fchown", "EPERM"},     {"fchmod", "EIO"},       {"flistxattr", "EIO"}, {"fgetxattr", "EIO"},
+    {"fsetxattr", "ENOSPC"}, {"fremovexattr", "EIO"}, {"ftruncate", "EIO"},  {"lseek", "EIO"},
+    {"flock", "ENOLCK"},     {"close", "EIO"},        {"fcntl", "EMFILE"},   {"unlinkat", "EIO"},
+    {"readlinkat", "EIO"},   {"getdents64", "EIO"},   {"utimensat", "EIO"},  {"chmod", "EIO"},
+    {"ioctl", "EIO"},        {"getrandom", "EIO"}};
+
+// How many times each system call is made in a repair of the folder once its run has begun: after
+// it opened its folder (the loader's and the runtime's calls before are none of the repair's).
+// *started gets how many of each were made before.
+std::map<std::string, int> RepairCalls(const ScratchFolder& folder,
+                                       std::map<std::string, int>* started) {
+  std::string names;
+  for (const auto& [call, error] : SweptCalls) {
+    names += (names.empty() ? "" : ",") + call;
+  }
+  ChildResult traced = native::RunProgram(
+      "/usr/bin/strace",
+      {"strace", "-f", "-qq", "-e", "trace=" + names, "-o", folder / "trace", RepairProgram},
+      folder.Path());
+  EXPECT_EQ(0, traced.exitCode) << traced.err;
+  std::map<std::string, int> counts;
+  std::istringstream lines(native::ReadBytes(folder / "trace"));
+  bool begun = false;
+  for (std::string line; std::getline(lines, line);) {
+    size_t open = line.find('(');
+    size_t space = line.rfind(' ', open);
+    std::string call = line.substr(space == std::string::npos ? 0 : space + 1,
+                                   open - (space == std::string::npos ? 0 : space + 1));
+    ++counts[call];
+    if (!begun && line.find("openat(AT_FDCWD, \".\"") != std::string::npos) {
+      begun = true;
+      *started = counts;
+      --(*started)[call];
+    }
+  }
+  std::remove((folder / "trace").c_str());
+  std::map<std::string, int> during;
+  for (const auto& [call, count] : counts) {
+    during[call] = count - (*started)[call];
+  }
+  return during;
+}
+
+class RepairFailureSweep : public testing::TestWithParam<bool> {};
+
+// Each system call of a repair, failing at each of its occurrences: Qtv.ini keeps its old text or
+// has the new one; a run that reports success has the new text and a whole backup; nothing else
+// is left in the folder.
+TEST_P(RepairFailureSweep, LeavesTheOldTextOrTheNewAndNothingBehind) {
+  const bool inPlace = GetParam();
+  const std::string original = Basic + std::string(100, 'w') + "\r\n";
+  const std::string repaired = Repaired("430") + std::string(100, 'w') + "\r\n";
+  auto prepare = [&](const ScratchFolder& folder) {
+    native::WriteBytes(folder / SettingsName, original);
+    if (inPlace) {
+      ASSERT_EQ(0, link((folder / SettingsName).c_str(), (folder / "second").c_str()));
+    }
+  };
+  std::map<std::string, int> started;
+  std::map<std::string, int> calls;
+  {
+    ScratchFolder folder;
+    prepare(folder);
+    calls = RepairCalls(folder, &started);
+  }
+  int runs = 0;
+  for (const auto& [call, error] : SweptCalls) {
+    for (int nth = 1; nth <= calls[call]; ++nth) {
+      ScratchFolder folder;
+      prepare(folder);
+      // The occurrence is counted from the start of the process, the loader's calls included.
+      int when = started[call] + nth;
+      std::string inject = call + ":error=" + error + ":when=" + std::to_string(when);
+      RunOptions options;
+      options.input = "y\n";
+      ChildResult result =
+          native::RunProgram("/usr/bin/strace",
+                             {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=none", "-e",
+                              "inject=" + inject, RepairProgram},
+                             folder.Path(), options);
+      ++runs;
+      SCOPED_TRACE(inject + ": " + result.err);
+      FolderMap state = native::FolderState(folder.Path());
+      const std::string& text = state[SettingsName].content;
+      EXPECT_TRUE(text == original || text == repaired) << "Qtv.ini cut at " << text.size();
+      // Success without the backup question has the new text and a whole backup.
+      if (result.exitCode == 0) {
+        EXPECT_EQ(repaired, text);
+      }
+      if (result.exitCode == 0 && result.err.empty()) {
+        EXPECT_EQ(1u, state.count(BackupName)) << "success without a backup";
+      }
+      if (state.count(BackupName) != 0) {
+        EXPECT_EQ(original, state[BackupName].content) << "backup cut";
+      }
+      EXPECT_EQ(1 + state.count(BackupName) + (inPlace ? 1 : 0), state.size())
+          << "a file stayed behind";
+    }
+  }
+  std::printf("%d runs, one failing system call each\n", runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, RepairFailureSweep, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& row) {
+                           return std::string(row.param ? "InPlace" : "Replaced");
+                         });
+
+}  // namespace
