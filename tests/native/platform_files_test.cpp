@@ -980,3 +980,115 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FailedCopyCase>& row) { return std::string(row.param.name); });
 
 }  // namespace
+
+namespace {
+
+// ---- What a planted entry can cost -------------------------------------------------------------
+
+// A ground the look must judge: how it is laid in the scratch folder (the current one), and the
+// error a read of Qtv.ini and a copy of it to Qtv.ini_widthBack fail with (0: they work).
+struct GroundCase {
+  const char* what;
+  void (*lay)();
+  uint32_t error;
+};
+
+const GroundCase GroundCases[] = {
+    {"link of another user on the way",
+     [] {
+       WriteBytes("Qtv.real", "x");
+       ASSERT_EQ(0, symlink(".", "sub"));
+       ASSERT_EQ(0, lchown("sub", NobodyUser, NobodyUser));
+       ASSERT_EQ(0, symlink("sub/Qtv.real", "Qtv.ini"));
+     },
+     ERROR_ACCESS_DENIED_CODE},
+    {"own link on the way",
+     [] {
+       WriteBytes("Qtv.real", "x");
+       ASSERT_EQ(0, symlink(".", "sub"));
+       ASSERT_EQ(0, symlink("sub/Qtv.real", "Qtv.ini"));
+     },
+     0},
+    {"hard-linked link in a folder others can write",
+     [] {
+       WriteBytes("secret", "x");
+       ASSERT_EQ(0, symlink("secret", "planted"));
+       ASSERT_EQ(0, linkat(AT_FDCWD, "planted", AT_FDCWD, "Qtv.ini", 0));
+       ASSERT_EQ(0, chmod(".", 0777));
+     },
+     ERROR_ACCESS_DENIED_CODE},
+    {"file larger than any settings file",
+     [] {
+       WriteBytes("Qtv.ini", "x");
+       ASSERT_EQ(0, truncate("Qtv.ini", off_t{300} * 1024 * 1024));
+     },
+     posix_layer::FileTooLargeCode},
+};
+
+class GroundRows : public testing::TestWithParam<GroundCase> {};
+
+TEST_P(GroundRows, TheLookJudgesEveryLinkAndWhatAFileCosts) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving a link to another user needs the superuser";
+  }
+  const GroundCase& row = GetParam();
+  LayerFolder folder;
+  row.lay();
+  FileHandle handle = OpenForReading("Qtv.ini");
+  EXPECT_EQ(row.error, handle == InvalidFileHandle ? OsGetLastError() : 0);
+  if (handle != InvalidFileHandle) {
+    OsCloseHandle(handle);
+  }
+  EXPECT_EQ(row.error == 0, OsCopyFile("Qtv.ini", "Qtv.ini_widthBack", false));
+  EXPECT_EQ(row.error == 0, access("Qtv.ini_widthBack", F_OK) == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GroundRows, testing::ValuesIn(GroundCases), RowName<GroundCase>);
+
+TEST(CopyFileTest, ASparseFileKeepsItsHoles) {
+  LayerFolder folder;
+  WriteBytes("Qtv.ini", "[DESKTOP]\r\n");
+  ASSERT_EQ(0, truncate("Qtv.ini", off_t{64} * 1024 * 1024));
+  ASSERT_TRUE(OsCopyFile("Qtv.ini", "Qtv.ini_widthBack", false)) << OsGetLastError();
+  struct stat copy {};
+  ASSERT_EQ(0, stat("Qtv.ini_widthBack", &copy));
+  EXPECT_EQ(off_t{64} * 1024 * 1024, copy.st_size);
+  EXPECT_LT(copy.st_blocks * 512, off_t{1024} * 1024) << "the holes were filled";
+  EXPECT_EQ(ReadBytes("Qtv.ini"), ReadBytes("Qtv.ini_widthBack"));
+}
+
+TEST(FileAccessTest, AFileIsNeverOpenedAsAStandardStream) {
+  LayerFolder folder;
+  WriteBytes("Qtv.ini", "x");
+  native::ChildResult result = native::RunInChild([&] {
+    close(STDERR_FILENO);
+    FileHandle handle = OpenForReading("Qtv.ini");
+    return handle == InvalidFileHandle ? 100 : static_cast<int>(handle);
+  });
+  EXPECT_LT(STDERR_FILENO, result.exitCode);
+  EXPECT_NE(100, result.exitCode);
+}
+
+TEST(CopyFileTest, AFolderTheUserMayWriteButNotListServesFully) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving a folder to another user needs the superuser";
+  }
+  LayerFolder folder;
+  MakeFile("Qtv.ini", 0644);
+  ASSERT_EQ(0, chown("Qtv.ini", NobodyUser, NobodyUser));
+  ASSERT_EQ(0, chown(".", NobodyUser, NobodyUser));
+  ASSERT_EQ(0, chmod(".", 0300));
+  native::ChildResult result = native::RunInChild([&] {
+    posix_layer::ForgetRun();
+    if (setgid(NobodyUser) != 0 || setuid(NobodyUser) != 0) {
+      return 100;
+    }
+    return OsCopyFile("Qtv.ini", "Qtv.ini_widthBack", false) ? 0
+                                                             : static_cast<int>(OsGetLastError());
+  });
+  ASSERT_EQ(0, chmod(".", 0755));
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ("x", ReadBytes("Qtv.ini_widthBack"));
+}
+
+}  // namespace
