@@ -18,7 +18,11 @@
 #   button or a field) stands in double quotes, a link [text](address) becomes "text (address)";
 # - a block of lines indented by four blanks or more is code and stays as it is, as do the lines
 #   between ``` fences, which are indented by four blanks; lists stay as they are ("- ", "1. ");
-# - a line that is an HTML comment <!-- ... --> is dropped.
+# - a line that is an HTML comment <!-- ... --> is dropped;
+# - the lines from "<!-- Linux only -->" to "<!-- end of Linux only -->" are dropped with both
+#   marks and the empty lines after them, so that the spacing before the start mark stands: they
+#   are for the Linux programs, whose users read the Markdown itself (the Debian package ships
+#   it), while these texts are the Windows package's.
 # RELEASED_ONLY=ON (with MARKDOWN, for a changelog) drops every "## " section whose title does not
 # start with a version number, such as "## Since 1.20 (not yet released)".
 if(NOT DEFINED SOURCE OR NOT DEFINED OUTPUT)
@@ -31,6 +35,9 @@ string(ASCII 239 187 191 byte_order_mark)
 string(ASCII 1 semicolon)
 string(ASCII 2 open_bracket)
 string(ASCII 3 close_bracket)
+# The marks around what only users of the Linux programs read.
+set(linux_only_start "<!-- Linux only -->")
+set(linux_only_end "<!-- end of Linux only -->")
 
 # The number of columns text takes in a Japanese font: ASCII one, any other character two.
 function(display_width text out)
@@ -100,7 +107,32 @@ function(plain_markdown text out)
   set(paragraph "")
   set(fenced OFF)
   set(skipping OFF)
+  set(linux_only OFF)
+  set(after_linux_only OFF)
   foreach(line IN LISTS lines)
+    if(after_linux_only AND line STREQUAL "")
+      continue()
+    endif()
+    set(after_linux_only OFF)
+    if(NOT fenced)
+      if(line STREQUAL linux_only_start)
+        if(linux_only)
+          message(FATAL_ERROR "${source}: '${linux_only_start}' inside another")
+        endif()
+        set(linux_only ON)
+        continue()
+      elseif(line STREQUAL linux_only_end)
+        if(NOT linux_only)
+          message(FATAL_ERROR "${source}: '${linux_only_end}' without its start")
+        endif()
+        set(linux_only OFF)
+        set(after_linux_only ON)
+        continue()
+      endif()
+      if(linux_only)
+        continue()
+      endif()
+    endif()
     if(RELEASED_ONLY AND NOT fenced)
       if(line MATCHES "^## +(.*)$")
         if(CMAKE_MATCH_1 MATCHES "^[0-9]")
@@ -139,6 +171,9 @@ function(plain_markdown text out)
       string(APPEND paragraph "${line}\n")
     endif()
   endforeach()
+  if(linux_only)
+    message(FATAL_ERROR "${source}: '${linux_only_start}' without '${linux_only_end}'")
+  endif()
   if(NOT paragraph STREQUAL "")
     plain_paragraph("${paragraph}" done)
     string(APPEND result "${done}")

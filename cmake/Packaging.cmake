@@ -11,10 +11,11 @@
 include(GNUInstallDirs)
 
 # Where users report a problem: the project's HOMEPAGE_URL, or, while it is empty, wherever they
-# got the tools. The readme and the manual pages say it in these words.
+# got the tools. The readme and the manual pages say it in these words, short enough for the
+# readme's line of 80 columns.
 if(PROJECT_HOMEPAGE_URL STREQUAL "")
-  set(REPORT_TO_JA "このツールを入手した場所 (配布しているページや、渡してくれた人) に")
-  set(REPORT_TO_EN "to wherever you got the tools (the page that offers them, or whoever gave them to you)")
+  set(REPORT_TO_JA "このツールを入手した場所 (配布ページや、渡してくれた人) に")
+  set(REPORT_TO_EN "to the page or the person you got the tools from")
 else()
   set(REPORT_TO_JA "${PROJECT_HOMEPAGE_URL} に")
   set(REPORT_TO_EN "at ${PROJECT_HOMEPAGE_URL}")

@@ -8,8 +8,11 @@
 #
 # A message is quoted as an indented block: each of its lines (a CR LF in the message starts a
 # new line) indented by four blanks, an empty line left empty, with a line end before and after
-# the block. Prints one line per check and a closing count; the exit status is 0 only when every
-# check passed.
+# the block. A line that would not fit the guide's 80 columns (a full-width character counts
+# two) is broken at its last blank that lets it fit, and goes on, indented by six, on the next
+# line. The report of a failed file operation is quoted with XXXXXXXX for its address, which
+# differs from build to build: the guide quotes no address of its own. Prints one line per check
+# and a closing count; the exit status is 0 only when every check passed.
 set -u
 
 if [[ $# -ne 1 ]]; then
@@ -55,8 +58,11 @@ done
 CAPTION_NAMES=(ViewerCaption RepairCaption SuccessCaption ReportCaption)
 
 # The report of a failed file operation: its start, the number right-aligned in three places,
-# " at " and eight hexadecimal digits.
-RUNTIME_ERROR_LINE="^    ${TEXT[ReportStart]:-}[ 0-9]{3} at [0-9A-F]{8}\$"
+# " at " and the address, as the guide quotes it (XXXXXXXX) and as a program shows it.
+RUNTIME_ERROR_LINE="^    ${TEXT[ReportStart]:-}[ 0-9]{3} at XXXXXXXX\$"
+RUNTIME_ERROR_ADDRESS="${TEXT[ReportStart]:-}[ 0-9]{3} at [0-9A-F]{8}"
+# The widest line of the guide's text edition, and the indent of a quoted line's continuation.
+GUIDE_COLUMNS=80
 
 passed=0
 failed=0
@@ -77,12 +83,28 @@ if [[ -z ${parts[english]} ]]; then
   fail "no line '$ENGLISH_TITLE': the English part is missing"
 fi
 
-# Prints MESSAGE as the guide quotes it: each line indented by four blanks, empty lines empty.
+# Prints MESSAGE as the guide quotes it: each line indented by four blanks, empty lines empty, a
+# line too wide for the guide broken at its last blank that fits, the rest indented by six.
 quoted_block() {
-  local line
-  while IFS= read -r line; do
-    if [[ -n $line ]]; then printf '    %s\n' "$line"; else printf '\n'; fi
-  done <<<"$1"
+  perl -CSDA -e '
+    my ($columns, $message) = @ARGV;
+    sub columns { my $n = 0; $n += /[\p{EA=W}\p{EA=F}]/ ? 2 : 1 for split //, $_[0]; $n }
+    for my $line (split /\n/, $message, -1) {
+      if ($line eq "") { print "\n"; next }
+      my $indent = "    ";
+      while (columns($indent . $line) > $columns) {
+        my $cut;
+        for my $i (reverse 1 .. length($line) - 1) {
+          next unless substr($line, $i, 1) eq " ";
+          if (columns($indent . substr($line, 0, $i)) <= $columns) { $cut = $i; last }
+        }
+        last unless defined $cut;
+        print $indent, substr($line, 0, $cut), "\n";
+        $line = substr($line, $cut + 1);
+        $indent = "      ";
+      }
+      print $indent, $line, "\n";
+    }' "$GUIDE_COLUMNS" "$1"
 }
 
 check_quoted() {
@@ -116,7 +138,12 @@ for part in japanese english; do
   if grep -qE "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}"; then
     pass "$part part quotes a Runtime error report: $(grep -m1 -E "$RUNTIME_ERROR_LINE" <<<"${parts[$part]}" | sed 's/^ *//')"
   else
-    fail "$part part quotes no Runtime error report as the programs lay it out ('${TEXT[ReportStart]:-} 32 at 00003254')"
+    fail "$part part quotes no Runtime error report as the programs lay it out, with XXXXXXXX for the address ('${TEXT[ReportStart]:-}  32 at XXXXXXXX')"
+  fi
+  if address=$(grep -m1 -oE "$RUNTIME_ERROR_ADDRESS" <<<"${parts[$part]}"); then
+    fail "$part part quotes an address that only one build shows: $address"
+  else
+    pass "$part part quotes no address of one build"
   fi
   for name in "${CAPTION_NAMES[@]}"; do
     caption=${TEXT[$name]:-}

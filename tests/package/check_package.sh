@@ -10,15 +10,21 @@
 # - beside it lies ZIP.sha256, which `sha256sum -c` accepts;
 # - the programs are PE files for the flavour's processor, stripped (no debug section, under
 #   400 KB), and pass the resource check (tests/resources/check_resources.sh);
-# - the texts are for Notepad: UTF-8 with a byte-order mark, CR LF line ends only, and plain
-#   text, without the marks of the Markdown they are made from; the readme is in Japanese and
-#   English and names the version; the readme and the guide call each program by the same
-#   names; the guide quotes every message (tests/package/check_guide.sh); the changelog is in
-#   Japanese and English, holds released versions only, and its entry for this version names
-#   every file of the package;
+# - the texts are for Notepad: UTF-8 with a byte-order mark, CR LF line ends only, plain text
+#   without the marks of the Markdown they are made from, and no line wider than 80 columns (a
+#   full-width character, East Asian Width W or F, counts two), so that Notepad without word
+#   wrap need not scroll sideways;
+# - they are for Windows users: no workings of the Linux programs (signals, ACLs, unnamed files);
+# - the readme is in Japanese and English and names the version; the readme and the guide call
+#   each program by the same names; the guide quotes every message (tests/package/check_guide.sh);
+# - the changelog is in Japanese and English, holds released versions only, its entry for this
+#   version names every file of the package, the Japanese entry of each version lists as many
+#   items under each heading as the English one (in the package and in the Markdown sources,
+#   the Linux programs' items included), and the first release is told as a release, not as
+#   changes from an earlier one;
 # - the licence is the MIT licence of the Panefix developers.
 #
-# Needs unzip, iconv, od, and the mingw-w64 windres and objdump of the resource check. Prints one
+# Needs unzip, iconv, od, perl, and the mingw-w64 windres and objdump of the resource check. Prints one
 # line per check and a closing count; the exit status is 0 only when every check passed.
 set -u
 
@@ -40,13 +46,23 @@ PROGRAM_NAMES=('Panefix.exe (スレ幅修復ツール' 'Panepeek.exe (スレ幅�
                'width repair tool' 'width viewer')
 # A shipped program is stripped; with its static runtime it stays well under this.
 MAX_PROGRAM_BYTES=400000
+# The width of Notepad's window that no line of a text may pass.
+TEXT_COLUMNS=80
+# Words of the Linux programs' workings, which the Windows package's texts leave to the manual
+# pages (case-sensitive, as extended regular expressions).
+LINUX_WORKINGS='O_TMPFILE|\bACLs?\b|\bSIG[A-Z]{2,}|set-user-ID|unfinished-|拡張属性|シグナル'
+# What a changelog says of a change, which a first release has nothing to change from.
+CHANGE_WORDS='no longer|until now|instead of going|これまで|なくなりました'
+# The changelog's sources, Japanese and English, with the Linux programs' items that the package
+# leaves out.
+CHANGELOG_SOURCES=(docs/changelog-ja.md CHANGELOG.md)
 
 if [[ $# -ne 1 ]]; then
   echo "usage: check_package.sh PATH/Panefix-VERSION-win32.zip" >&2
   exit 2
 fi
 zip_file=$1
-for tool in unzip iconv od sha256sum; do
+for tool in unzip iconv od perl sha256sum; do
   if ! command -v "$tool" >/dev/null; then
     echo "check_package.sh: $tool is needed" >&2
     exit 2
@@ -167,7 +183,7 @@ check_program() {
   if ! sections=$("$objdump" -h "$path" 2>&1); then
     fail "$file: $objdump -h failed: $sections"
   elif grep -qE '^ *[0-9]+ +\.debug' <<<"$sections"; then
-    fail "$file: has debug sections: $(grep -oE '\.debug[a-z_]*' <<<"$sections" | tr '\n' ' ')"
+    fail "$file: has debug sections: $(grep -oE '\.debug[a-z_]*' <<<"$sections" | tr '\n' ' ' | sed 's/ $//')"
   else
     pass "$file: no debug section"
   fi
@@ -217,6 +233,68 @@ check_notepad_text() {
   else
     fail "$file: $verdict"
   fi
+  local wide
+  wide=$(wide_lines "$TEXT_COLUMNS" "$path")
+  if [[ -z $wide ]]; then
+    pass "$file: no line wider than $TEXT_COLUMNS columns"
+  else
+    fail "$file: lines wider than $TEXT_COLUMNS columns (line: columns):"$'\n'"$(head -n 5 <<<"$wide")"
+  fi
+  local workings
+  workings=$(grep -n -m 3 -E "$LINUX_WORKINGS" "$path" | tr -d '\r')
+  if [[ -z $workings ]]; then
+    pass "$file: no workings of the Linux programs"
+  else
+    fail "$file: tells the workings of the Linux programs, which the manual pages hold:"$'\n'"$workings"
+  fi
+}
+
+# Prints "line: columns" for each line of the UTF-8 FILE wider than COLUMNS, a character of East
+# Asian Width W or F counting two, the byte-order mark and line ends none.
+wide_lines() {
+  perl -CSD -ne '
+    BEGIN { $columns = shift @ARGV }
+    s/\r?\n\z//; s/^\x{FEFF}// if $. == 1;
+    my $n = 0; $n += /[\p{EA=W}\p{EA=F}]/ ? 2 : 1 for split //;
+    print "$.: $n\n" if $n > $columns' "$1" "$2"
+}
+
+# Prints, for a changelog entry on standard input, the number of list items ("- ") under each
+# heading or paragraph, one count a line: the shape that a translation must share.
+item_counts() {
+  awk '
+    /^- / { n++; next }
+    /^  / || /^$/ { next }
+    { if (n) print n; n = 0 }
+    END { if (n) print n }'
+}
+
+# Prints the entries of VERSION in a changelog on standard input, the Japanese one and the English
+# one, as a Markdown title "## VERSION" or a plain title underlined with "-" begins them: the
+# entry number WANTED (1 or 2), from below its title to the next version's title.
+changelog_entry() {
+  awk -v version="$1" -v wanted="$2" '
+    $0 == "## " version { n++; inside = (n == wanted); next }
+    /^## / || /^# / { inside = 0 }
+    $0 == version { getline rule; if (rule ~ /^-+$/) { n++; inside = (n == wanted) } next }
+    inside && /^-+$/ { inside = 0 }
+    inside { print }'
+}
+
+# The same shape for the Japanese and the English entry of every version in TEXT, named NAME.
+check_translated_items() {
+  local name=$1 text=$2 listed=$3 version ja en
+  for version in $listed; do
+    ja=$(changelog_entry "$version" 1 <<<"$text" | item_counts | tr '\n' ' ' | sed 's/ $//')
+    en=$(changelog_entry "$version" 2 <<<"$text" | item_counts | tr '\n' ' ' | sed 's/ $//')
+    if [[ -z $en ]]; then
+      fail "$name: no items in the English entry for $version"
+    elif [[ $ja == "$en" ]]; then
+      pass "$name: the Japanese entry for $version lists as many items as the English one ($en)"
+    else
+      fail "$name: items under each heading of $version: Japanese $ja, English $en"
+    fi
+  done
 }
 
 check_program Panefix.exe
@@ -300,7 +378,23 @@ if [[ -f $unpacked/$CHANGELOG ]]; then
       fail "$CHANGELOG: entry $language for $version does not name ${missing[*]}"
     fi
   done
+  versions=$(awk 'previous ~ /^[0-9]/ && /^-+$/ { print previous } { previous = $0 }' <<<"$changelog" | sort -u -V)
+  check_translated_items "$CHANGELOG" "$changelog" "$versions"
+  first=$(head -n 1 <<<"$versions")
+  for language in 1 2; do
+    said=$(changelog_entry "$first" "$language" <<<"$changelog" | grep -m 1 -oiE "$CHANGE_WORDS")
+    if [[ -n $first && -z $said ]]; then
+      pass "$CHANGELOG: entry $language for the first release, $first, tells a release, not changes"
+    else
+      fail "$CHANGELOG: entry $language for the first release, $first, tells changes from an earlier one: '$said'"
+    fi
+  done
 fi
+
+# The sources of the changelog, with the Linux programs' items: one text, Japanese then English.
+sources=$(for source in "${CHANGELOG_SOURCES[@]}"; do cat "$root/$source"; echo; done)
+source_versions=$(sed -n 's/^## \([0-9][0-9.]*\)$/\1/p' "$root/${CHANGELOG_SOURCES[1]}" | sort -u -V)
+check_translated_items "${CHANGELOG_SOURCES[*]}" "$sources" "$source_versions"
 
 if [[ -f $unpacked/$LICENSE ]]; then
   check_notepad_text "$LICENSE"
