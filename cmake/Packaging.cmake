@@ -7,7 +7,8 @@
 # readme, the user guide, the licence and the changelog, plain texts made for Notepad (UTF-8 with
 # a byte-order mark, CR LF line ends, no Markdown). Everything else built here (tests, the Wine
 # test helpers) stays out: it has no install rule, and the package takes only what is installed
-# as the component "release".
+# as the component "release". The Linux release packages (PANEFIX_LINUX_RELEASE) are made of
+# components of their own: cmake/LinuxPackages.cmake.
 include(GNUInstallDirs)
 
 # Where users report a problem: the project's HOMEPAGE_URL, or, while it is empty, wherever they
@@ -26,6 +27,20 @@ foreach(page IN ITEMS panefix panepeek)
   list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${page}.1)
 endforeach()
 
+# What every release package shares. Each is made by a script of this project from cpack's
+# staging folder (the External generator), which fixes what an archive records besides the
+# content; beside each, its SHA-256 checksum in a line that `sha256sum -c` checks.
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Panefix developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thread-pane width repair tool and viewer for Ostrel")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_GENERATOR External)
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_PANEFIX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+
 if(NOT WIN32)
   install(TARGETS panefix panepeek RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
   install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT release)
@@ -34,6 +49,9 @@ if(NOT WIN32)
                 ${PROJECT_SOURCE_DIR}/docs/user-guide.md
           DESTINATION ${doc_dir} COMPONENT release)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION ${doc_dir} COMPONENT release)
+  if(PANEFIX_LINUX_RELEASE)
+    include(${PROJECT_SOURCE_DIR}/cmake/LinuxPackages.cmake)
+  endif()
   return()
 endif()
 
@@ -91,10 +109,6 @@ install(TARGETS panefix panepeek RUNTIME DESTINATION . COMPONENT release)
 install(FILES ${README_TEXT} ${USER_GUIDE_TEXT} ${LICENSE_TEXT} ${CHANGELOG_TEXT}
         DESTINATION . COMPONENT release)
 
-set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "The Panefix developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thread-pane width repair tool and viewer for Ostrel")
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CPACK_SYSTEM_NAME win64)
 else()
@@ -102,19 +116,13 @@ else()
 endif()
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};release;/")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_VERBATIM_VARIABLES ON)
 # Panefix-1.20-win32.zip holds one folder, Panefix-1.20, with the files in it, so that any way
 # of extracting it gives that one folder. CPack's own ZIP generator records each file's time,
 # owner and mode as the build left them; the External generator lets cmake/ReleaseZip.cmake
 # write the zip from cpack's staging folder instead, with the commit's time and fixed modes.
 # Beside it, Panefix-1.20-win32.zip.sha256, a line that `sha256sum -c` checks.
-set(CPACK_GENERATOR External)
-set(CPACK_EXTERNAL_ENABLE_STAGING ON)
 set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/ReleaseZip.cmake)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_PANEFIX_TOP_FOLDER ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION})
-set(CPACK_PANEFIX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND)
   set(CPACK_PANEFIX_PYTHON ${Python3_EXECUTABLE})

@@ -17,7 +17,8 @@
 # libraries the program links: common/ from the settings-file library, the program's own folder
 # from its logic library.
 #
-# Natively it is <target>, whose --help prints the text of NATIVE_USAGE.
+# Natively it is <target>, whose --help prints the text of NATIVE_USAGE. The Linux release
+# (PANEFIX_LINUX_RELEASE) makes it a second time, as <target>_shared (below).
 function(panefix_add_program target)
   cmake_parse_arguments(PARSE_ARGV 1 program ""
                         "WINDOWS_NAME;RESOURCES;FILE_VERSION;NATIVE_USAGE"
@@ -45,9 +46,29 @@ function(panefix_add_program target)
   else()
     add_executable(${target} ${program_SOURCES})
     native_help(${target} ${program_NATIVE_USAGE})
+    if(PANEFIX_LINUX_RELEASE)
+      add_shared_twin(${target} "${program_SOURCES}" "${program_LIBRARIES}"
+                      ${program_NATIVE_USAGE})
+    endif()
   endif()
   link_program_runtime(${target})
   target_link_libraries(${target} PRIVATE ${program_LIBRARIES} ${PANEFIX_PLATFORM})
+endfunction()
+
+# The Debian package holds the native programs linked to the system's shared C and C++
+# libraries, as Debian's own programs are: Debian's updates of those libraries then reach them,
+# and its tools compute the package's dependencies from what they load. <target>_shared is
+# <target> made of the same sources and libraries, linked so, and lands in shared/ under the same
+# file name, which --help and --version print. The static <target> is the one the tests run and
+# the tarball ships.
+function(add_shared_twin target sources libraries usage_file)
+  set(twin ${target}_shared)
+  add_executable(${twin} ${sources})
+  native_help(${twin} ${usage_file} NAME ${target})
+  set_target_properties(${twin} PROPERTIES
+    OUTPUT_NAME ${target}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/shared)
+  target_link_libraries(${twin} PRIVATE ${libraries} ${PANEFIX_PLATFORM})
 endfunction()
 
 # The native programs carry their whole runtime inside, as position-independent static

@@ -4,8 +4,7 @@
 # cmake/release_zip.py writes the zip; this script gives it the time its entries carry.
 #
 # That time is SOURCE_DATE_EPOCH when it is set, else the time of the commit the sources are
-# checked out at (taken when the package is made, not when the build was configured). Sources
-# that are no Git checkout need SOURCE_DATE_EPOCH.
+# checked out at (cmake/SourceDateEpoch.cmake).
 foreach(name IN ITEMS CPACK_TEMPORARY_DIRECTORY CPACK_PACKAGE_FILE_NAME CPACK_PANEFIX_TOP_FOLDER
                       CPACK_PANEFIX_SOURCE_DIR CPACK_PANEFIX_PYTHON)
   if(NOT DEFINED ${name} OR "${${name}}" STREQUAL "")
@@ -13,24 +12,8 @@ foreach(name IN ITEMS CPACK_TEMPORARY_DIRECTORY CPACK_PACKAGE_FILE_NAME CPACK_PA
   endif()
 endforeach()
 
-if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
-  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-  find_program(GIT_COMMAND git)
-  if(GIT_COMMAND)
-    execute_process(
-      COMMAND ${GIT_COMMAND} -C ${CPACK_PANEFIX_SOURCE_DIR} log -1 --format=%ct
-      OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-      RESULT_VARIABLE status ERROR_QUIET)
-    if(NOT status EQUAL 0)
-      set(epoch "")
-    endif()
-  endif()
-endif()
-if(NOT epoch MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "${CPACK_PANEFIX_SOURCE_DIR} is no Git checkout with a commit, so the zip "
-                      "has no time to give its entries: set SOURCE_DATE_EPOCH (seconds since 1970)")
-endif()
+include(${CPACK_PANEFIX_SOURCE_DIR}/cmake/SourceDateEpoch.cmake)
+source_date_epoch(epoch ${CPACK_PANEFIX_SOURCE_DIR} "the zip")
 
 set(zip ${CPACK_TEMPORARY_DIRECTORY}/../${CPACK_PACKAGE_FILE_NAME}.zip)
 file(REMOVE ${zip})

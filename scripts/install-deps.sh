@@ -17,7 +17,8 @@ if [[ -z $programs_only ]]; then
   packages+=(libgtest-dev clang-tidy clang-format clang libclang-rt-14-dev
              g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
              binutils-mingw-w64-i686
-             wine wine64 xvfb x11-utils locales unzip file git python3 strace groff-base)
+             wine wine64 xvfb x11-utils locales unzip file git python3 strace groff-base
+             dpkg-dev lintian man-db)
 fi
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything (the native programs, with and without sanitizers, and both Windows
-# targets) and runs every test: unit, native end-to-end, resource checks and, under Wine, the
-# 64-bit and the 32-bit Windows programs end to end. Fails when any test is skipped or does not
-# run: a test that did not run proves nothing.
+# Builds everything (the native programs, with and without sanitizers, both Windows targets and
+# the Linux release) and runs every test: unit, native end-to-end, resource checks, the release
+# packages' checks and, under Wine, the 64-bit and the 32-bit Windows programs end to end. Fails
+# when any test is skipped or does not run: a test that did not run proves nothing.
 #
 # PANEFIX_SKIP_WINE=1 leaves the Wine tests (and the setup of the 32-bit Wine) out, for a quick
 # run of everything else while working; it is refused where CI is set.
@@ -48,7 +48,7 @@ run_tests() {
 scripts/install-deps.sh
 
 jobs=$(nproc)
-for preset in windows-x64 windows-x86 native native-asan; do
+for preset in windows-x64 windows-x86 native native-asan release-linux; do
   echo "== Building $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
@@ -70,6 +70,17 @@ cpack --preset windows-x86
 bash tests/package/check_package.sh build/windows-x86/Panefix-*-win32.zip
 echo "== The release package again, built in another folder: the same bytes"
 bash tests/package/check_reproducible.sh build/windows-x86/Panefix-*-win32.zip
+
+echo "== Linux release packages (release-linux): the .deb and the tarball"
+rm -f build/release-linux/panefix_*.deb* build/release-linux/panefix-*-linux-*
+cpack --preset release-linux
+bash tests/package/check_linux_packages.sh build/release-linux/panefix_*.deb \
+  build/release-linux/panefix-*-linux-*.tar.gz
+echo "== The Linux release packages again, built in another folder: the same bytes"
+bash tests/package/check_reproducible.sh build/release-linux/panefix_*.deb \
+  build/release-linux/panefix-*-linux-*.tar.gz
+echo "== Tests of the programs the Linux packages ship (hardened; unit and native end to end)"
+run_tests release-linux -j "$jobs"
 
 echo "== Tests with sanitizers (unit and native end to end)"
 run_tests native-asan -L 'unit|native' -j "$jobs"

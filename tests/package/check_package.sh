@@ -69,21 +69,13 @@ for tool in unzip iconv od perl sha256sum; do
   fi
 done
 
-passed=0
-failed=0
-pass() { echo "ok   - $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL - $1"; failed=$((failed + 1)); }
-
-version=$(sed -n 's/^project(Panefix VERSION \([0-9.]*\)[ )].*/\1/p' "$root/CMakeLists.txt")
-if [[ -z $version ]]; then
-  echo "check_package.sh: no 'project(Panefix VERSION ...)' in $root/CMakeLists.txt" >&2
-  exit 2
-fi
+# shellcheck source=package_checks.sh
+. "$here/package_checks.sh"
+version=$(product_version) || exit 2
 
 if [[ ! -f $zip_file ]]; then
   fail "no such file: $zip_file"
-  echo "$passed passed, $failed failed"
-  exit 1
+  finish
 fi
 
 name=$(basename "$zip_file")
@@ -99,23 +91,13 @@ else
   fail "name $name is not Panefix-$version-win32.zip or Panefix-$version-win64.zip"
 fi
 
-checksum_file=$zip_file.sha256
-if [[ ! -f $checksum_file ]]; then
-  fail "no checksum file $(basename "$checksum_file") beside $name"
-elif ! grep -qxE "[0-9a-f]{64}  $name" "$checksum_file"; then
-  fail "$(basename "$checksum_file") is not one line 'SHA-256  $name': $(head -c 200 "$checksum_file")"
-elif output=$(cd "$(dirname "$zip_file")" && sha256sum -c "$(basename "$checksum_file")" 2>&1); then
-  pass "$(basename "$checksum_file") is accepted by sha256sum -c"
-else
-  fail "sha256sum -c $(basename "$checksum_file"): $output"
-fi
+check_checksum_file "$zip_file"
 
 # The entries, as the archive lists them: the folder, then the files in it.
 top=Panefix-$version
 if ! entries=$(unzip -Z1 "$zip_file" 2>&1); then
   fail "unzip cannot list $name: $entries"
-  echo "$passed passed, $failed failed"
-  exit 1
+  finish
 fi
 expected_entries="$top/"$'\n'$(sed "s|^|$top/|" <<<"$FILES")
 if [[ $entries == "$expected_entries" ]]; then
@@ -132,8 +114,7 @@ fi
 unpacked=$extracted/$top
 if [[ ! -d $unpacked ]]; then
   fail "no folder $top/ after unpacking: the files cannot be checked"
-  echo "$passed passed, $failed failed"
-  exit 1
+  finish
 fi
 
 # Prints the bytes of FILE from OFFSET, COUNT of them, as two-digit hex numbers without blanks.
@@ -406,5 +387,4 @@ if [[ -f $unpacked/$LICENSE ]]; then
   fi
 fi
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 && $passed -gt 0 ]]
+finish
