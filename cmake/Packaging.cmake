@@ -10,15 +10,7 @@
 # as the component "release".
 include(GNUInstallDirs)
 
-# Where users report a problem: the project's HOMEPAGE_URL, or, while it is empty, wherever they
-# got the tools. The readme and the manual pages say it in these words.
-if(PROJECT_HOMEPAGE_URL STREQUAL "")
-  set(REPORT_TO_JA "このツールを入手した場所 (配布しているページや、渡してくれた人) に")
-  set(REPORT_TO_EN "to wherever you got the tools (the page that offers them, or whoever gave them to you)")
-else()
-  set(REPORT_TO_JA "${PROJECT_HOMEPAGE_URL} に")
-  set(REPORT_TO_EN "at ${PROJECT_HOMEPAGE_URL}")
-endif()
+# The readme and the manual pages name where to report a problem (cmake/ReportAddress.cmake).
 set(man_pages "")
 foreach(page IN ITEMS panefix panepeek)
   configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)

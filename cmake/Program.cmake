@@ -17,7 +17,8 @@
 # libraries the program links: common/ from the settings-file library, the program's own folder
 # from its logic library.
 #
-# Natively it is <target>, whose --help prints the text of NATIVE_USAGE.
+# Natively it is <target>, whose --help prints the text of NATIVE_USAGE and names its manual
+# page, docs/man/<target>.1.
 function(panefix_add_program target)
   cmake_parse_arguments(PARSE_ARGV 1 program ""
                         "WINDOWS_NAME;RESOURCES;FILE_VERSION;NATIVE_USAGE"
@@ -44,7 +45,7 @@ function(panefix_add_program target)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${program_WINDOWS_NAME})
   else()
     add_executable(${target} ${program_SOURCES})
-    native_help(${target} ${program_NATIVE_USAGE})
+    native_help(${target} ${program_NATIVE_USAGE} MANUAL_PAGE ${target})
   endif()
   link_program_runtime(${target})
   target_link_libraries(${target} PRIVATE ${program_LIBRARIES} ${PANEFIX_PLATFORM})
