@@ -11,16 +11,7 @@
 # components of their own: cmake/LinuxPackages.cmake.
 include(GNUInstallDirs)
 
-# Where users report a problem: the project's HOMEPAGE_URL, or, while it is empty, wherever they
-# got the tools. The readme and the manual pages say it in these words, short enough for the
-# readme's line of 80 columns.
-if(PROJECT_HOMEPAGE_URL STREQUAL "")
-  set(REPORT_TO_JA "このツールを入手した場所 (配布ページや、渡してくれた人) に")
-  set(REPORT_TO_EN "to the page or the person you got the tools from")
-else()
-  set(REPORT_TO_JA "${PROJECT_HOMEPAGE_URL} に")
-  set(REPORT_TO_EN "at ${PROJECT_HOMEPAGE_URL}")
-endif()
+# The readme and the manual pages name where to report a problem (cmake/ReportAddress.cmake).
 set(man_pages "")
 foreach(page IN ITEMS panefix panepeek)
   configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)

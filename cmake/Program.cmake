@@ -17,8 +17,9 @@
 # libraries the program links: common/ from the settings-file library, the program's own folder
 # from its logic library.
 #
-# Natively it is <target>, whose --help prints the text of NATIVE_USAGE. The Linux release
-# (PANEFIX_LINUX_RELEASE) makes it a second time, as <target>_shared (below).
+# Natively it is <target>, whose --help prints the text of NATIVE_USAGE and names its manual
+# page, docs/man/<target>.1. The Linux release (PANEFIX_LINUX_RELEASE) makes it a second time, as
+# <target>_shared (below).
 function(panefix_add_program target)
   cmake_parse_arguments(PARSE_ARGV 1 program ""
                         "WINDOWS_NAME;RESOURCES;FILE_VERSION;NATIVE_USAGE"
@@ -45,7 +46,7 @@ function(panefix_add_program target)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${program_WINDOWS_NAME})
   else()
     add_executable(${target} ${program_SOURCES})
-    native_help(${target} ${program_NATIVE_USAGE})
+    native_help(${target} ${program_NATIVE_USAGE} MANUAL_PAGE ${target})
     if(PANEFIX_LINUX_RELEASE)
       add_shared_twin(${target} "${program_SOURCES}" "${program_LIBRARIES}"
                       ${program_NATIVE_USAGE})
@@ -64,7 +65,7 @@ endfunction()
 function(add_shared_twin target sources libraries usage_file)
   set(twin ${target}_shared)
   add_executable(${twin} ${sources})
-  native_help(${twin} ${usage_file} NAME ${target})
+  native_help(${twin} ${usage_file} NAME ${target} MANUAL_PAGE ${target})
   set_target_properties(${twin} PROPERTIES
     OUTPUT_NAME ${target}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/shared)

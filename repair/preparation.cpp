@@ -27,11 +27,17 @@ constexpr uint32_t QuestionStyle =
 constexpr uint32_t BlockingAttributes =
     FILE_ATTRIBUTE_READONLY_BIT | FILE_ATTRIBUTE_HIDDEN_BIT | FILE_ATTRIBUTE_SYSTEM_BIT;
 
+// What the flush's open lets others do meanwhile: read and write, as the platform's copy lets
+// them. A program that holds the backup open for writing (a sync tool, an editor) does not stop
+// the copy, so an open that shared less would fail right after it and turn a good backup into a
+// failed one.
+constexpr uint32_t FlushShareMode = FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE;
+
 // Opens the finished copy for writing, without changing it, only to flush it: a copy that may
-// still sit in a cache is no backup yet. Others may read it meanwhile. Returns false when the
-// open, the flush or the close fails.
+// still sit in a cache is no backup yet. Returns false when the open, the flush or the close
+// fails.
 bool FlushBackup() {
-  FileHandle handle = OsCreateFile(BackupFileName, GENERIC_WRITE_ACCESS, FILE_SHARE_READ_MODE,
+  FileHandle handle = OsCreateFile(BackupFileName, GENERIC_WRITE_ACCESS, FlushShareMode,
                                    OPEN_EXISTING_DISPOSITION, FILE_ATTRIBUTE_NORMAL_VALUE);
   if (handle == InvalidFileHandle) {
     return false;

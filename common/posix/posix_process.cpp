@@ -148,21 +148,19 @@ uint32_t OsImageOffset(const void* codeAddress) {
 // file-size limit (ulimit -f) reached by the backup or the rewrite, is a failed write, not a
 // signal that would end the run wherever it stands: the backup question, the report and the exit
 // code then say what happened, and no half-made copy is left behind. Every other signal that
-// ends the run (SIGINT, SIGTERM, SIGHUP, ...) removes a half-made copy or rewrite first. --help or
-// --version as the one argument is answered on standard output instead, touching no file.
+// ends the run (SIGINT, SIGTERM, SIGHUP, ...) removes a half-made copy or rewrite first. -h or
+// --help, -V or --version as the one argument is answered on standard output instead, touching
+// no file; in any other command line they are the program's arguments like any other word.
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   posix_layer::RemoveUnfinishedFilesOnInterrupt();
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     std::fputs(NativeUsage, stdout);
     OsExitProcess(0);
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s %s\n", NativeProgramName, PANEFIX_PRODUCT_VERSION);
-    if (PANEFIX_HOMEPAGE_URL[0] != '\0') {
-      std::printf("Report problems to %s\n", PANEFIX_HOMEPAGE_URL);
-    }
+  if (argc == 2 && (std::strcmp(argv[1], "-V") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+    std::fputs(NativeVersion, stdout);
     OsExitProcess(0);
   }
   CommandLine = CommandLineFromArguments(argc, argv);

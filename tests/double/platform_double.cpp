@@ -76,6 +76,10 @@ bool SharesWith(uint32_t access, uint32_t share, uint32_t otherAccess, uint32_t 
   return otherAllowsMe && iAllowOther;
 }
 
+// The platform's copy writes over its target sharing reading and writing: another program that
+// holds the target open, sharing both, does not stop it.
+constexpr uint32_t CopyTargetShareMode = FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE;
+
 bool SharingAllows(const std::string& name, const File& file, uint32_t access, uint32_t share) {
   if (!SharesWith(access, share, file.heldAccess, file.heldShare)) {
     return false;
@@ -205,13 +209,15 @@ bool OsCopyFile(const char* existingName, const char* newName, bool failIfExists
       return Fail(ERROR_FILE_EXISTS_CODE);
     }
     if (target->isDirectory || (target->attributes & (FILE_ATTRIBUTE_READONLY_BIT)) != 0 ||
-        !SharingAllows(newName, *target, GENERIC_WRITE_ACCESS, 0)) {
+        !SharingAllows(newName, *target, GENERIC_WRITE_ACCESS, CopyTargetShareMode)) {
       return Fail(ERROR_ACCESS_DENIED_CODE);
     }
   }
+  // The copy is written into the target, so another program's handle on the target stays open
+  // on it; the source's stays with the source.
   File copy = *source;
-  copy.heldAccess = 0;
-  copy.heldShare = 0;
+  copy.heldAccess = target != nullptr ? target->heldAccess : 0;
+  copy.heldShare = target != nullptr ? target->heldShare : 0;
   copy.attributes |= FILE_ATTRIBUTE_ARCHIVE_BIT;
   copy.type = FILE_TYPE_DISK_VALUE;  // whatever the source, the copy is a file on disk
   Double.files[newName] = copy;

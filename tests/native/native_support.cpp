@@ -12,12 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace native {
@@ -435,6 +437,48 @@ std::string DescribeChanges(const std::map<std::string, EntryState>& before,
     }
   }
   return changes.str();
+}
+
+std::string LongForm(const std::string& option) {
+  if (option == "-h") {
+    return "--help";
+  }
+  return option == "-V" ? "--version" : option;
+}
+
+void ExpectHelp(const std::string& out, const std::string& program, const std::string& usageLine) {
+  EXPECT_EQ(0u, out.rfind(usageLine + "\n", 0)) << out;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 80u) << "wider than 80 columns: " << line;
+  }
+  const std::string manual = "\n\nFull documentation: man " + program + "\n";
+  size_t manualAt = out.rfind(manual);
+  ASSERT_NE(std::string::npos, manualAt) << out;
+  // The report's sentence is wrapped: a line end before its last stands for a blank.
+  std::string report = out.substr(manualAt + manual.size());
+  ASSERT_FALSE(report.empty()) << out;
+  std::replace(report.begin(), report.end() - 1, '\n', ' ');
+  EXPECT_EQ("Report problems " PANEFIX_REPORT_TO ".\n", report) << out;
+}
+
+void ExpectVersion(const std::string& out, const std::string& program) {
+  std::ifstream license(PANEFIX_LICENSE_FILE);
+  const std::string copyrightStart = "Copyright (c) ";
+  std::string holder;
+  for (std::string line; std::getline(license, line);) {
+    if (line.rfind(copyrightStart, 0) == 0) {
+      holder = line.substr(copyrightStart.size());
+    }
+  }
+  ASSERT_FALSE(holder.empty()) << "no copyright line in " PANEFIX_LICENSE_FILE;
+  EXPECT_EQ(program + " (" PANEFIX_PROJECT_NAME ") " PANEFIX_PRODUCT_VERSION "\n" +
+                "Copyright (C) " + holder +
+                "\n"
+                "License MIT: <https://opensource.org/licenses/MIT>.\n"
+                "This is free software: you are free to change and redistribute it.\n"
+                "There is NO WARRANTY, to the extent permitted by law.\n",
+            out);
 }
 
 }  // namespace native

@@ -159,4 +159,17 @@ std::string DescribeChanges(const std::map<std::string, EntryState>& before,
 // Bytes as C-escaped text for failure messages: printable ASCII as is, the rest as \xNN.
 using support::Escaped;
 
+// The long form of a standard option of the native programs: --help for -h, --version for -V;
+// any other option as it is.
+std::string LongForm(const std::string& option);
+
+// Checks what the native program named program printed for --help: it begins with the line
+// usageLine, no line is wider than 80 columns, and it ends with a blank line, the line naming
+// the program's manual page and, in as many lines as it takes, where to report problems.
+void ExpectHelp(const std::string& out, const std::string& program, const std::string& usageLine);
+
+// Checks what the native program named program printed for --version: GNU's five lines, with
+// the product version and the copyright line of LICENSE.
+void ExpectVersion(const std::string& out, const std::string& program);
+
 }  // namespace native

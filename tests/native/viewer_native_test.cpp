@@ -122,16 +122,29 @@ TEST_P(ViewerContent, ShowsTheEntryValueOrOneRefusal) {
 INSTANTIATE_TEST_SUITE_P(Rows, ViewerContent, testing::ValuesIn(ContentCases),
                          RowName<ContentCase>);
 
-TEST(ViewerNativeTest, AnswersHelpAndVersionGivenAlone) {
+class ViewerAloneOption : public testing::TestWithParam<const char*> {};
+
+TEST_P(ViewerAloneOption, AnswersHelpAndVersionGivenAlone) {
+  const std::string option = GetParam();
   ScratchFolder folder;
   native::WriteBytes(folder / "Qtv.ini", Basic);
-  ChildResult version = RunViewer(folder, {"--version"});
-  EXPECT_EQ(0, version.exitCode);
-  EXPECT_EQ("panepeek " PANEFIX_PRODUCT_VERSION "\n", version.out);
-  ChildResult help = RunViewer(folder, {"--help"});
-  EXPECT_EQ(0, help.exitCode);
-  EXPECT_EQ(0u, help.out.rfind("Usage: panepeek\n", 0)) << help.out;
+  ChildResult answer = RunViewer(folder, {option});
+  EXPECT_EQ(0, answer.exitCode);
+  EXPECT_EQ("", answer.err);
+  if (option != native::LongForm(option)) {
+    EXPECT_EQ(RunViewer(folder, {native::LongForm(option)}).out, answer.out);
+  } else if (option == "--version") {
+    native::ExpectVersion(answer.out, "panepeek");
+  } else {
+    native::ExpectHelp(answer.out, "panepeek", "Usage: panepeek");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, ViewerAloneOption,
+                         testing::Values("--help", "-h", "--version", "-V"),
+                         [](const testing::TestParamInfo<const char*>& row) {
+                           return support::TitleName(row.param);
+                         });
 
 struct CommandLineCase {
   const char* what;
@@ -156,7 +169,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, ViewerCommandLine,
                                          CommandLineCase{"three", {"-1", "99999", "/?"}},
                                          CommandLineCase{"one with a blank", {"a b"}},
                                          CommandLineCase{"code page 932", {"\x83\x5C"}},
-                                         CommandLineCase{"help and another", {"--help", "x"}}),
+                                         CommandLineCase{"help and another", {"--help", "x"}},
+                                         CommandLineCase{"short help and another", {"-h", "x"}},
+                                         CommandLineCase{"lower-case v", {"-v"}}),
                          RowName<CommandLineCase>);
 
 struct PresenceCase {

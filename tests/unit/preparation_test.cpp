@@ -98,6 +98,8 @@ struct BackupCase {
   const char* verb;                       // of the question; nullptr: none asked
   std::string backupAfter;                // empty: none
   fake::Op failing = fake::Op::CopyFile;  // the step that fails: the copy, or its flush
+  uint32_t heldAccess = 0;                // another program's handle on the old backup
+  uint32_t heldShare = 0;
 };
 
 class Backup : public WithRepairCaption<DoubleTableTest<BackupCase>> {};
@@ -107,9 +109,13 @@ TEST_P(Backup, CopiesOrAsksWhetherToGoOn) {
   fake::PutFile("Qtv.ini", "new");
   if (c.backupBefore) {
     fake::PutFile("Qtv.ini_widthBack", "old");
+    fake::Double.files["Qtv.ini_widthBack"].heldAccess = c.heldAccess;
+    fake::Double.files["Qtv.ini_widthBack"].heldShare = c.heldShare;
   }
   if (c.backupFails) {
     fake::FailCall(c.failing, 1, ERROR_ACCESS_DENIED_CODE);
+  }
+  if (c.answer != 0) {
     fake::Double.answers.push_back(c.answer);
   }
   EXPECT_EQ(MakeBackup(), c.goesOn);
@@ -145,7 +151,14 @@ INSTANTIATE_TEST_SUITE_P(
                     BackupCase{"CopyNotFlushedYes", true, true, IDYES_RESULT, true, UpdateVerb,
                                "new", fake::Op::FlushFileBuffers},
                     BackupCase{"CopyNotClosedAfterItsFlushNo", true, true, IDNO_RESULT, false,
-                               UpdateVerb, "new", fake::Op::CloseHandle}),
+                               UpdateVerb, "new", fake::Op::CloseHandle},
+                    // Another program's handle: one that lets others write stops neither the
+                    // copy nor its flush; one that shares nothing stops the copy.
+                    BackupCase{"HeldForWritingSharingBoth", true, false, 0, true, nullptr, "new",
+                               fake::Op::CopyFile, GENERIC_WRITE_ACCESS,
+                               FILE_SHARE_READ_MODE | FILE_SHARE_WRITE_MODE},
+                    BackupCase{"HeldSharingNothingNo", true, false, IDNO_RESULT, false, UpdateVerb,
+                               "old", fake::Op::CopyFile, GENERIC_READ_ACCESS, 0}),
     RowName<BackupCase>);
 
 TEST_F(Preparation, ReadOnlyBackupCannotBeReplaced) {

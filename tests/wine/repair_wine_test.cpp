@@ -280,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EntryRepeatedText}),
     RowName<RefusalCase>);
 
-// ---- A backup that cannot be written ---------------------------------------------------------
+// ---- What may stand in the way of the backup -------------------------------------------------
 
 // Windows also refuses to copy over a hidden file; Wine copies over it, so that way of blocking
 // the copy cannot be shown here.
@@ -288,20 +288,22 @@ enum class Blocker {
   Directory,         // a folder named Qtv.ini_widthBack: no backup file as far as the tool sees
   HeldWithoutShare,  // an older backup that another program holds open, sharing nothing
   ReadOnlyBackup,    // an older backup with the read-only attribute
+  HeldForWriting,    // an older backup another program writes, sharing reading and writing: the
+                     // copy goes through it, and so must the copy's flush
 };
 
 struct BackupCase {
   const char* name;
   Blocker blocker;
-  std::string answer;  // to the question
-  std::string verb;    // in the question
+  std::string answer;  // to the question; to the success box when none is asked
+  std::string verb;    // in the question; empty: none is asked
 };
 
 class RepairBackupTest : public RepairWineTest, public testing::WithParamInterface<BackupCase> {};
 
-TEST_P(RepairBackupTest, AsksWhetherToGoOnWithoutTheBackup) {
+TEST_P(RepairBackupTest, AsksOnlyWhenTheBackupCannotBeWritten) {
   const BackupCase& row = GetParam();
-  WriteSettings(PlainSettings);
+  std::string original = WriteSettings(PlainSettings);
   const std::string oldBackup = Cp932("[DESKTOP]\r\nLISTWIDTH=9\r\n");
   HeldHelper holder;
   std::string whyNot;
@@ -317,6 +319,17 @@ TEST_P(RepairBackupTest, AsksWhetherToGoOnWithoutTheBackup) {
       folder_.Write(Backup, oldBackup);
       ASSERT_TRUE(SetWindowsAttributes(folder_, Backup, ReadOnly));
       break;
+    case Blocker::HeldForWriting:
+      folder_.Write(Backup, oldBackup);
+      ASSERT_TRUE(StartFileHolder(&holder, folder_, Backup, "w", "rw", &whyNot)) << whyNot;
+      break;
+  }
+  if (row.verb.empty()) {
+    ProgramRun run = RunRepair({row.answer}, "450");
+    ExpectRun(run, {SuccessBox()}, 0);
+    EXPECT_EQ(folder_.Read(Settings), RepairedPlainSettings(450));
+    EXPECT_EQ(folder_.Read(Backup), original) << "the backup is not the new copy";
+    return;
   }
   FolderSnapshot before = Snapshot(folder_);
   bool goOn = row.answer == "yes";
@@ -341,7 +354,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BackupCase{"FolderAnsweredWithEnter", Blocker::Directory, "enter", "作成"},
                     BackupCase{"HeldAnsweredYes", Blocker::HeldWithoutShare, "yes", "更新"},
                     BackupCase{"HeldAnsweredWithEnter", Blocker::HeldWithoutShare, "enter", "更新"},
-                    BackupCase{"ReadOnlyAnsweredYes", Blocker::ReadOnlyBackup, "yes", "更新"}),
+                    BackupCase{"ReadOnlyAnsweredYes", Blocker::ReadOnlyBackup, "yes", "更新"},
+                    BackupCase{"HeldForWritingIsReplaced", Blocker::HeldForWriting, "ok", ""}),
     RowName<BackupCase>);
 
 // ---- Attributes of the settings file ---------------------------------------------------------
