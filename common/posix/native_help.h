@@ -13,3 +13,6 @@ extern const char NativeUsage[];
 // The text --version prints: the program, its package and version, the copyright and the
 // licence.
 extern const char NativeVersion[];
+
+// The program's name as a Linux user runs it: panefix, panepeek.
+extern const char NativeProgramName[];
