@@ -146,6 +146,23 @@ bool WriteAllAt(int descriptor, const char* bytes, size_t size, off_t offset) {
   return true;
 }
 
+bool ReadAllAt(int descriptor, std::string* bytes, size_t size) {
+  bytes->resize(size);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t count = pread(descriptor, bytes->data() + done, size - done, static_cast<off_t>(done));
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      errno = count == 0 ? EIO : errno;
+      return FailRead();
+    }
+    done += static_cast<size_t>(count);
+  }
+  return true;
+}
+
 bool BeginReplacement(Entry* target, Replacement* replacement, bool* refused) {
   *refused = false;
   *replacement = Replacement();
@@ -216,21 +233,30 @@ void DiscardReplacement(Replacement* replacement) {
   RemoveTemporaryName(replacement);
 }
 
-// The room comes first: the bytes past the old end are added there, and where they cannot be (a
-// full disk, a file-size limit) the file gets back its old length and last-write time. Only
-// then are the old bytes overwritten, the file cut to the new length and flushed.
+// The old text is read first where the runner may read the file, so that a failure midway can put
+// it back. The room comes next: the bytes past the old end are added there, and where they cannot
+// be (a full disk, a file-size limit) the file gets back its old length and last-write time. Only
+// then are the old bytes overwritten, the file cut to the new length and flushed. Where that
+// fails, the old text goes back in place, length and last-write time included; only where that
+// fails too, or the file could not be read, does the report say where the old text is.
 bool WriteInPlace(int descriptor, const std::string& text, const std::string& oldTextIn) {
   SignalsHeld held;
   struct stat status {};
-  if (fstat(descriptor, &status) != 0) {
+  int access = fcntl(descriptor, F_GETFL);
+  if (fstat(descriptor, &status) != 0 || access < 0) {
     return FailErrno();
   }
   size_t oldSize = static_cast<size_t>(status.st_size);
+  std::string old;
+  bool readable = (access & O_ACCMODE) != O_WRONLY;
+  if (readable && !ReadAllAt(descriptor, &old, oldSize)) {
+    return false;
+  }
+  const timespec times[2] = {status.st_atim, status.st_mtim};
   if (text.size() > oldSize && !WriteAllAt(descriptor, text.data() + oldSize, text.size() - oldSize,
                                            static_cast<off_t>(oldSize))) {
-    const timespec times[2] = {status.st_atim, status.st_mtim};
-    static_cast<void>(ftruncate(descriptor, static_cast<off_t>(oldSize)));
-    static_cast<void>(futimens(descriptor, times));
+    static_cast<void>(ftruncate(descriptor, static_cast<off_t>(oldSize)) == 0 &&
+                      futimens(descriptor, times) == 0);
     return false;
   }
   size_t overwritten = std::min(text.size(), oldSize);
@@ -238,12 +264,20 @@ bool WriteInPlace(int descriptor, const std::string& text, const std::string& ol
                  (text.size() >= oldSize ||
                   ftruncate(descriptor, static_cast<off_t>(text.size())) == 0 || FailErrno()) &&
                  (fsync(descriptor) == 0 || FailErrno());
-  if (!written) {
-    errno = FailureErrno();
-    return FailErrno(oldTextIn.empty() ? std::string(FileMayBeCutReason)
-                                       : OldTextInBackupReason + oldTextIn);
+  if (written) {
+    return true;
   }
-  return true;
+  Failure failed = LastFailure();
+  bool putBack = readable && WriteAllAt(descriptor, old.data(), old.size(), 0) &&
+                 ftruncate(descriptor, static_cast<off_t>(oldSize)) == 0 &&
+                 futimens(descriptor, times) == 0 && fsync(descriptor) == 0;
+  FailAgain(failed);
+  if (putBack) {
+    return false;
+  }
+  errno = failed.error;
+  return FailErrno(oldTextIn.empty() ? std::string(FileMayBeCutReason)
+                                     : OldTextInBackupReason + oldTextIn);
 }
 
 }  // namespace posix_layer

@@ -52,10 +52,15 @@ void DiscardReplacement(Replacement* replacement);
 // failure recorded (a write that stores nothing: a full disk).
 bool WriteAllAt(int descriptor, const char* bytes, size_t size, off_t offset);
 
+// pread() of exactly size bytes from the start into *bytes. Returns false with the failure
+// recorded (a file shorter than size: an I/O error).
+bool ReadAllAt(int descriptor, std::string* bytes, size_t size);
+
 // Writes text into the plain file open as descriptor in place of its old bytes, which stay until
 // the new ones are sure to fit, with the signals that would end the run held back until it is
-// whole. A failure after the first changed byte says where the old text is: in the file named
-// oldTextIn, when that is not empty. Returns false with the failure recorded.
+// whole. A failure midway puts the old text back; where it cannot, the failure says where the old
+// text is: in the file named oldTextIn, when that is not empty. Returns false with the failure
+// recorded.
 bool WriteInPlace(int descriptor, const std::string& text, const std::string& oldTextIn);
 
 }  // namespace posix_layer
