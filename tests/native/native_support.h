@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "byte_text.h"
+#include "row_name.h"
 
 namespace native {
 
@@ -158,5 +159,8 @@ std::string DescribeChanges(const std::map<std::string, EntryState>& before,
 
 // Bytes as C-escaped text for failure messages: printable ASCII as is, the rest as \xNN.
 using support::Escaped;
+
+// Names each instance of a table-driven test after its row's description.
+using support::RowName;
 
 }  // namespace native

@@ -23,6 +23,7 @@ namespace {
 
 using native::ChildResult;
 using native::Cp932;
+using native::RowName;
 using native::RunInChild;
 
 constexpr uint32_t ErrorBoxStyle = MB_OK_STYLE | MB_ICONHAND_STYLE | MB_SETFOREGROUND_STYLE;
@@ -54,12 +55,6 @@ struct BoxCase {
   std::string out;  // UTF-8
   std::string err;  // UTF-8
 };
-
-// Names each instance of a table-driven test after its row's description.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return support::TitleName(row.param.what);
-}
 
 const std::string ReportText = std::string(texts::ReportStart) + " 32 at 00001234";
 
@@ -267,14 +262,9 @@ TEST_P(CommandLineRows, RebuiltFromArgumentsWithBlankHoldersQuoted) {
   EXPECT_EQ(row.commandLine, result.out) << native::Escaped(result.out);
 }
 
-// A command line row is named by its words, each as NameOf gives it.
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLineRows, testing::ValuesIn(CommandLineCases),
                          [](const testing::TestParamInfo<CommandLineCase>& row) {
-                           std::string name = "Words";
-                           for (const std::string& word : row.param.argv) {
-                             name += "_" + support::NameOf(word);
-                           }
-                           return name;
+                           return support::WordsName(row.param.argv);
                          });
 
 struct ExitCase {
