@@ -187,11 +187,11 @@ class PseudoTerminal {
 
 // Everything that arrives on descriptor until its other side is closed for good: the end of a
 // pipe once no process holds its writing end, or the error EIO that the user's side of a
-// pseudo-terminal gives once no descriptor of the program's side is left and every byte written
-// there, the terminal's echo of what was typed included, has been read. Neither the end of the
-// process that writes nor a pause tells that nothing more will come: the bytes it wrote last may
-// still be on their way. After each read, seen gets all that has arrived so far, so that a user
-// can type an answer once a question is on the screen.
+// pseudo-terminal gives once no descriptor of the program's side is left and all that side sent
+// has been read (PseudoTerminal::CloseProgramSide sees to it that the echo of what was typed has
+// been sent by then). Neither the end of the process that writes nor a pause tells that nothing
+// more will come: the bytes sent last may still be on their way. After each read, seen gets all
+// that has arrived so far, so that a user can type an answer once a question is on the screen.
 std::string ReadUntilClosed(int descriptor,
                             const std::function<void(const std::string& soFar)>& seen = nullptr);
 
