@@ -29,17 +29,6 @@ namespace {
 // A child that cannot exec reports this exit code.
 constexpr int ExecFailedCode = 127;
 
-void WriteAllOrDie(int descriptor, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (count <= 0) {
-      return;
-    }
-    done += static_cast<size_t>(count);
-  }
-}
-
 // Waits for pid, retrying when interrupted. Returns its exit code, or -1 with *signal set to the
 // signal that ended it.
 int WaitFor(pid_t pid, int* signal = nullptr) {
@@ -87,6 +76,85 @@ void Redirect(int target, const std::string& path, int flags) {
 
 }  // namespace
 
+bool WriteAll(int descriptor, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return false;
+    }
+    done += static_cast<size_t>(count);
+  }
+  return true;
+}
+
+std::string ReadUntilClosed(int descriptor,
+                            const std::function<void(const std::string& soFar)>& seen) {
+  std::string arrived;
+  char buffer[4096];
+  for (;;) {
+    ssize_t count = read(descriptor, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count == 0 || (count < 0 && errno == EIO)) {
+      return arrived;
+    }
+    if (count < 0) {
+      ADD_FAILURE() << "read failed: " << std::strerror(errno);
+      return arrived;
+    }
+    arrived.append(buffer, static_cast<size_t>(count));
+    if (seen) {
+      seen(arrived);
+    }
+  }
+}
+
+PseudoTerminal::PseudoTerminal() {
+  user_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (user_ < 0 || grantpt(user_) != 0 || unlockpt(user_) != 0) {
+    ADD_FAILURE() << "cannot make a pseudo-terminal: " << std::strerror(errno);
+    return;
+  }
+  // Opened here rather than in the child: until the program's side has been opened once, a read
+  // of the user's side waits instead of ending, so a child that failed before its open would
+  // leave the reader waiting for ever.
+  program_ = open(ptsname(user_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (program_ < 0) {
+    ADD_FAILURE() << "cannot open " << ptsname(user_) << ": " << std::strerror(errno);
+  }
+}
+
+PseudoTerminal::~PseudoTerminal() {
+  CloseProgramSide();
+  if (user_ >= 0) {
+    close(user_);
+  }
+}
+
+void PseudoTerminal::CloseProgramSide() {
+  if (program_ < 0) {
+    return;
+  }
+  // The terminal handles what is typed on its own time, and wakes a reader of the program's side
+  // at the end of a line before it echoes the line: a child can have read its answer and ended
+  // while the echo has yet to leave. A read of the program's side that finds no input waits
+  // until the terminal has handled all that was typed, so the echo is on its way to the user's
+  // side before the last descriptor of the program's side closes. What the child left unread
+  // goes with it; an end of input typed there reads as 0, once. The side, opened with O_NOCTTY,
+  // is nobody's controlling terminal, so no hang-up can make every read give 0.
+  fcntl(program_, F_SETFL, O_NONBLOCK);
+  char buffer[256];
+  while (read(program_, buffer, sizeof buffer) >= 0 || errno == EINTR) {
+  }
+  close(program_);
+  program_ = -1;
+}
+
 ScratchFolder::ScratchFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "panefix-native-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
@@ -130,7 +198,9 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     ADD_FAILURE() << "cannot create " << path << ": " << std::strerror(errno);
     return;
   }
-  WriteAllOrDie(descriptor, bytes);
+  if (!WriteAll(descriptor, bytes)) {
+    ADD_FAILURE() << "cannot write " << path << ": " << std::strerror(errno);
+  }
   close(descriptor);
 }
 

@@ -1,4 +1,5 @@
-// Helpers of the native tests: scratch folders, files, child processes and a stand-in host.
+// Helpers of the native tests: scratch folders, files, child processes, a pseudo-terminal and a
+// stand-in host.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "byte_text.h"
+#include "row_name.h"
 
 namespace native {
 
@@ -171,5 +173,42 @@ void ExpectHelp(const std::string& out, const std::string& program, const std::s
 // Checks what the native program named program printed for --version: GNU's five lines, with
 // the product version and the copyright line of LICENSE.
 void ExpectVersion(const std::string& out, const std::string& program);
+
+// Names each instance of a table-driven test after its row's description.
+using support::RowName;
+
+// A new pseudo-terminal: the user's side (the master) and the program's side (the slave), both
+// open in this process until scope end. A child that is to have it as its terminal gets the
+// program's side through a fork. Once every child that got it has ended, CloseProgramSide waits
+// until the terminal has handled all that was typed, its echo included, and closes the last
+// descriptor of that side: the user's side then reads to its end.
+class PseudoTerminal {
+ public:
+  PseudoTerminal();
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  int UserSide() const { return user_; }
+  int ProgramSide() const { return program_; }
+  void CloseProgramSide();
+
+ private:
+  int user_ = -1;
+  int program_ = -1;
+};
+
+// Everything that arrives on descriptor until its other side is closed for good: the end of a
+// pipe once no process holds its writing end, or the error EIO that the user's side of a
+// pseudo-terminal gives once no descriptor of the program's side is left and all that side sent
+// has been read (PseudoTerminal::CloseProgramSide sees to it that the echo of what was typed has
+// been sent by then). Neither the end of the process that writes nor a pause tells that nothing
+// more will come: the bytes sent last may still be on their way. After each read, seen gets all
+// that has arrived so far, so that a user can type an answer once a question is on the screen.
+std::string ReadUntilClosed(int descriptor,
+                            const std::function<void(const std::string& soFar)>& seen = nullptr);
+
+// Writes all of bytes to descriptor; false when a write fails.
+bool WriteAll(int descriptor, const std::string& bytes);
 
 }  // namespace native

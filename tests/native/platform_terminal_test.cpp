@@ -2,12 +2,10 @@
 // line, the process end and the failure site.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,6 +21,7 @@ namespace {
 
 using native::ChildResult;
 using native::Cp932;
+using native::RowName;
 using native::RunInChild;
 
 constexpr uint32_t ErrorBoxStyle = MB_OK_STYLE | MB_ICONHAND_STYLE | MB_SETFOREGROUND_STYLE;
@@ -54,12 +53,6 @@ struct BoxCase {
   std::string out;  // UTF-8
   std::string err;  // UTF-8
 };
-
-// Names each instance of a table-driven test after its row's description.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return support::TitleName(row.param.what);
-}
 
 const std::string ReportText = std::string(texts::ReportStart) + " 32 at 00001234";
 
@@ -176,54 +169,39 @@ class TerminalQuestionRows : public testing::TestWithParam<TerminalQuestionCase>
 
 TEST_P(TerminalQuestionRows, QuestionAtATerminalEndsItsLineAndIsNotAskedUnseen) {
   const TerminalQuestionCase& row = GetParam();
-  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  ASSERT_EQ(0, grantpt(terminal));
-  ASSERT_EQ(0, unlockpt(terminal));
-  std::string side = ptsname(terminal);
+  native::PseudoTerminal terminal;
+  ASSERT_GE(terminal.ProgramSide(), 0);
   // The user types once the prompt is on the screen. A question asked where nobody sees it gets
   // its answer typed before the program starts, without echo, ready for a program that wrongly
   // waits for one.
   bool typed = false;
   if (!row.errorIsTerminal) {
     termios settings{};
-    ASSERT_EQ(0, tcgetattr(terminal, &settings));
+    ASSERT_EQ(0, tcgetattr(terminal.UserSide(), &settings));
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ASSERT_EQ(0, tcsetattr(terminal, TCSANOW, &settings));
-    typed = write(terminal, row.typed.data(), row.typed.size()) ==
-            static_cast<ssize_t>(row.typed.size());
+    ASSERT_EQ(0, tcsetattr(terminal.UserSide(), TCSANOW, &settings));
+    typed = native::WriteAll(terminal.UserSide(), row.typed);
     ASSERT_TRUE(typed);
   }
   std::string shown;
-  std::atomic<bool> ended{false};
   std::thread user([&] {
-    pollfd ready{terminal, POLLIN, 0};
-    while (!ended || poll(&ready, 1, 0) > 0) {
-      if (poll(&ready, 1, 10) > 0) {
-        char buffer[256];
-        ssize_t count = read(terminal, buffer, sizeof buffer);
-        if (count <= 0) {
-          break;
-        }
-        shown.append(buffer, static_cast<size_t>(count));
+    shown = native::ReadUntilClosed(terminal.UserSide(), [&](const std::string& soFar) {
+      if (!typed && soFar.find(texts::YesNoPrompt) != std::string::npos) {
+        typed = native::WriteAll(terminal.UserSide(), row.typed);
       }
-      if (!typed && shown.find(texts::YesNoPrompt) != std::string::npos) {
-        typed = write(terminal, row.typed.data(), row.typed.size()) ==
-                static_cast<ssize_t>(row.typed.size());
-      }
-    }
+    });
   });
   ChildResult result = RunInChild([&] {
-    int opened = open(side.c_str(), O_RDWR | O_NOCTTY);
-    dup2(opened, STDIN_FILENO);
+    dup2(terminal.ProgramSide(), STDIN_FILENO);
     if (row.errorIsTerminal) {
-      dup2(opened, STDERR_FILENO);
+      dup2(terminal.ProgramSide(), STDERR_FILENO);
     }
     return OsMessageBox("q?", "c", QuestionStyle);
   });
-  ended = true;
+  // The child has ended, and with it its descriptors of the program's side: closing this
+  // process's last one lets the user read what the terminal showed to its very end.
+  terminal.CloseProgramSide();
   user.join();
-  close(terminal);
   EXPECT_EQ(row.result, result.exitCode);
   EXPECT_EQ(row.err, result.err);
   EXPECT_EQ(row.terminal, shown) << native::Escaped(shown);
@@ -267,14 +245,9 @@ TEST_P(CommandLineRows, RebuiltFromArgumentsWithBlankHoldersQuoted) {
   EXPECT_EQ(row.commandLine, result.out) << native::Escaped(result.out);
 }
 
-// A command line row is named by its words, each as NameOf gives it.
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLineRows, testing::ValuesIn(CommandLineCases),
                          [](const testing::TestParamInfo<CommandLineCase>& row) {
-                           std::string name = "Words";
-                           for (const std::string& word : row.param.argv) {
-                             name += "_" + support::NameOf(word);
-                           }
-                           return name;
+                           return support::WordsName(row.param.argv);
                          });
 
 struct ExitCase {

@@ -36,6 +36,7 @@ using native::ChildResult;
 using native::Cp932;
 using native::EntryState;
 using native::Escaped;
+using native::RowName;
 using native::RunOptions;
 using native::ScratchFolder;
 using support::FillerLines;
@@ -70,12 +71,6 @@ const std::string UpdateVerb = texts::UpdateVerb;
 std::string Question(const std::string& verb) {
   std::string shown = texts::OnTerminal(texts::RepairCaption, texts::BackupQuestion(verb));
   return shown.substr(0, shown.size() - 1) + texts::YesNoPrompt + "\n";
-}
-
-// Names each instance of a table-driven test after its row's description.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return support::TitleName(row.param.what);
 }
 
 // The I/O failure report for an error number, any failure site, with its second line: the file
@@ -305,15 +300,6 @@ const ArgumentCase ArgumentCases[] = {
     {{"$FFFFFFFF"}, "", OutOfRange},
 };
 
-// An argument row is named by its words, each as NameOf gives it.
-std::string ArgumentRowName(const testing::TestParamInfo<ArgumentCase>& row) {
-  std::string name = "Words";
-  for (const std::string& word : row.param.args) {
-    name += "_" + support::NameOf(word);
-  }
-  return name;
-}
-
 class RepairArguments : public testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(RepairArguments, TakesTheWidthFromItsCommandLine) {
@@ -337,7 +323,10 @@ TEST_P(RepairArguments, TakesTheWidthFromItsCommandLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RepairArguments, testing::ValuesIn(ArgumentCases), ArgumentRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, RepairArguments, testing::ValuesIn(ArgumentCases),
+                         [](const testing::TestParamInfo<ArgumentCase>& row) {
+                           return support::WordsName(row.param.args);
+                         });
 
 class RepairAloneOption : public testing::TestWithParam<const char*> {};
 
@@ -464,36 +453,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, RepairLetterCase, testing::ValuesIn(LetterCaseCas
                                                   (also.empty() ? "" : " and " + also));
                          });
 
-// Ways to make the copy to the backup fail, each with the verb the question names.
-struct Obstacle {
-  const char* what;
-  void (*prepare)(const ScratchFolder& folder);
-  const char* verb;
-};
-
-const Obstacle Obstacles[] = {
-    // A directory is no backup to the existence test, so the question names 作成.
-    {"a directory under the backup name",
-     [](const ScratchFolder& folder) {
-       ASSERT_EQ(0, mkdir((folder / BackupName).c_str(), 0755));
-       native::WriteBytes(folder / BackupName + "/inside", "x");
-     },
-     texts::CreateVerb},
-    {"a read-only backup",
-     [](const ScratchFolder& folder) {
-       native::WriteBytes(folder / BackupName, "old backup\r\n");
-       ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0444));
-     },
-     texts::UpdateVerb},
-};
-
 struct AnswerCase {
   std::string input;
   bool yes;
 };
 
 // A NUL, or a line longer than any yes (an endless input), is No at once.
-const AnswerCase Answers[] = {
+const std::vector<AnswerCase> EveryAnswer = {
     {"y\n", true},
     {"yes\n", true},
     {"YES\n", true},
@@ -511,8 +477,79 @@ const AnswerCase Answers[] = {
     {std::string("y\0junk\n", 7), false},
     {std::string(1 << 20, 'y'), false},
 };
+const std::vector<AnswerCase> YesAndNo = {{"y\n", true}, {"n\n", false}};
+
+// Ways to make the copy to the backup fail, each making Qtv.ini itself, with the verb the
+// question names and where a run that goes on after Yes ends: with the success, or with the
+// report of a read that fails as the copy did. How an answer is read does not depend on why the
+// copy failed: the obstacles after which the repair ends well, one for each verb, take every
+// answer; the others one Yes and one No.
+struct Obstacle {
+  const char* what;
+  void (*prepare)(const ScratchFolder& folder);
+  const char* verb;
+  int errorNumber;     // of the report that follows Yes; 0: the repair ends well
+  const char* reason;  // the report's second line after "Qtv.ini: "
+  const std::vector<AnswerCase>* answers;
+};
+
+// Through this link the program reads its own memory from address 0: the open succeeds and the
+// first read fails with EIO. The copy fails the same way, so the question comes first. A copy that
+// fails midway leaves the older backup as it was, and no partial file behind.
+void LinkToOwnMemory(const ScratchFolder& folder) {
+  ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
+}
+
+const Obstacle Obstacles[] = {
+    // A directory is no backup to the existence test, so the question names 作成.
+    {"a directory under the backup name",
+     [](const ScratchFolder& folder) {
+       native::WriteBytes(folder / SettingsName, Basic);
+       ASSERT_EQ(0, mkdir((folder / BackupName).c_str(), 0755));
+       native::WriteBytes(folder / BackupName + "/inside", "x");
+     },
+     texts::CreateVerb, 0, nullptr, &EveryAnswer},
+    {"a read-only backup",
+     [](const ScratchFolder& folder) {
+       native::WriteBytes(folder / SettingsName, Basic);
+       native::WriteBytes(folder / BackupName, "old backup\r\n");
+       ASSERT_EQ(0, chmod((folder / BackupName).c_str(), 0444));
+     },
+     texts::UpdateVerb, 0, nullptr, &EveryAnswer},
+    {"a settings file whose read fails", LinkToOwnMemory, texts::CreateVerb, 1117,
+     "Input/output error", &YesAndNo},
+    {"a settings file whose read fails, with an older backup",
+     [](const ScratchFolder& folder) {
+       LinkToOwnMemory(folder);
+       native::WriteBytes(folder / BackupName, Basic);
+     },
+     texts::UpdateVerb, 1117, "Input/output error", &YesAndNo},
+    // A device has no end, and a named pipe without a writer would keep the program waiting at
+    // the open: neither the copy nor the read takes one.
+    {"a link to /dev/zero",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, symlink("/dev/zero", (folder / SettingsName).c_str()));
+     },
+     texts::CreateVerb, 5, "not a plain file", &YesAndNo},
+    {"a named pipe",
+     [](const ScratchFolder& folder) {
+       ASSERT_EQ(0, mkfifo((folder / SettingsName).c_str(), 0644));
+     },
+     texts::CreateVerb, 5, "not a plain file", &YesAndNo},
+};
 
 using ObstacleAnswer = std::tuple<Obstacle, AnswerCase>;
+
+// Every obstacle with each of its answers.
+std::vector<ObstacleAnswer> ObstacleAnswerRows() {
+  std::vector<ObstacleAnswer> rows;
+  for (const Obstacle& obstacle : Obstacles) {
+    for (const AnswerCase& answer : *obstacle.answers) {
+      rows.emplace_back(obstacle, answer);
+    }
+  }
+  return rows;
+}
 
 class RepairBackupObstacle : public testing::TestWithParam<ObstacleAnswer> {};
 
@@ -520,24 +557,37 @@ TEST_P(RepairBackupObstacle, AsksWhetherToGoOnWhenTheBackupCannotBeWritten) {
   const auto& [obstacle, answer] = GetParam();
   ScratchFolder folder;
   AddNeighbours(folder);
-  native::WriteBytes(folder / SettingsName, Basic);
-  obstacle.prepare(folder);
+  ASSERT_NO_FATAL_FAILURE(obstacle.prepare(folder));
   RunOptions options;
   options.input = answer.input;
   RepairRun run = RunRepair(folder, {"512"}, options);
-  EXPECT_EQ(answer.yes ? 0 : 1, run.child.exitCode);
-  EXPECT_EQ(Question(obstacle.verb), run.child.err);
-  EXPECT_EQ(answer.yes ? Success : "", run.child.out);
-  if (answer.yes) {
+  const std::string question = Question(obstacle.verb);
+  const std::string& err = run.child.err;
+  ASSERT_EQ(question, err.substr(0, question.size()));
+  // Whatever follows, the failed copy left the backup as it was, and no file appeared.
+  ExpectUntouched(run, BackupName);
+  EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
+  if (!answer.yes) {
+    EXPECT_EQ(1, run.child.exitCode);
+    EXPECT_EQ(question, err);
+    EXPECT_EQ("", run.child.out);
+    ExpectUntouched(run, SettingsName);
+  } else if (obstacle.errorNumber == 0) {
+    EXPECT_EQ(0, run.child.exitCode);
+    EXPECT_EQ(question, err);
+    EXPECT_EQ(Success, run.child.out);
     ExpectFile(run, SettingsName, Repaired("512"));
   } else {
+    EXPECT_EQ(obstacle.errorNumber & 0xFF, run.child.exitCode);
+    EXPECT_TRUE(std::regex_match(err.substr(question.size()),
+                                 Report(obstacle.errorNumber, obstacle.reason)))
+        << err;
+    EXPECT_EQ("", run.child.out);
     ExpectUntouched(run, SettingsName);
   }
-  ExpectUntouched(run, BackupName);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RepairBackupObstacle,
-                         testing::Combine(testing::ValuesIn(Obstacles), testing::ValuesIn(Answers)),
+INSTANTIATE_TEST_SUITE_P(Rows, RepairBackupObstacle, testing::ValuesIn(ObstacleAnswerRows()),
                          [](const testing::TestParamInfo<ObstacleAnswer>& row) {
                            return support::TitleName(std::get<0>(row.param).what) + "_Answer_" +
                                   support::NameOf(std::get<1>(row.param).input);
@@ -549,16 +599,8 @@ struct PreparedCase {
   void (*prepare)(const ScratchFolder& folder);
 };
 
-// A prepared case with whether an older backup is there too, or with the answer to the backup
-// question.
+// A prepared case with whether an older backup is there too.
 using PreparedWithBackup = std::tuple<PreparedCase, bool>;
-using PreparedWithAnswer = std::tuple<PreparedCase, const char*>;
-
-std::string BackupRowName(bool withBackup) {
-  return withBackup ? "WithAnOlderBackup" : "WithoutBackup";
-}
-
-std::string AnswerRowName(const char* input) { return input[0] == 'y' ? "AnswerYes" : "AnswerNo"; }
 
 const PreparedCase NotThereCases[] = {
     {"no file", [](const ScratchFolder&) {}},
@@ -598,97 +640,9 @@ TEST_P(RepairNotThere, SettingsFileThatIsNotThere) {
 INSTANTIATE_TEST_SUITE_P(Rows, RepairNotThere,
                          testing::Combine(testing::ValuesIn(NotThereCases), testing::Bool()),
                          [](const testing::TestParamInfo<PreparedWithBackup>& row) {
-                           return support::TitleName(std::get<0>(row.param).what) + "_" +
-                                  BackupRowName(std::get<1>(row.param));
-                         });
-
-using BackupAndAnswer = std::tuple<bool, const char*>;
-
-class RepairFailedRead : public testing::TestWithParam<BackupAndAnswer> {};
-
-TEST_P(RepairFailedRead, FailedReadEndsWithTheRuntimeErrorReport) {
-  // Through this link the program reads its own memory from address 0: the open succeeds and
-  // the first read fails with EIO. The copy fails the same way, so the question comes first.
-  // A copy that fails midway leaves the older backup as it was, and no partial file behind.
-  const auto& [withBackup, input] = GetParam();
-  ScratchFolder folder;
-  AddNeighbours(folder);
-  ASSERT_EQ(0, symlink("/proc/self/mem", (folder / SettingsName).c_str()));
-  if (withBackup) {
-    native::WriteBytes(folder / BackupName, Basic);
-  }
-  RunOptions options;
-  options.input = input;
-  RepairRun run = RunRepair(folder, {}, options);
-  ExpectUntouched(run, SettingsName);
-  ExpectUntouched(run, BackupName);
-  EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
-  EXPECT_EQ("", run.child.out);
-  const std::string& err = run.child.err;
-  const std::string question = Question(withBackup ? UpdateVerb : CreateVerb);
-  ASSERT_EQ(question, err.substr(0, question.size()));
-  if (input[0] == 'y') {
-    EXPECT_EQ(1117 & 0xFF, run.child.exitCode);
-    EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(1117, "Input/output error")))
-        << err;
-  } else {
-    EXPECT_EQ(1, run.child.exitCode);
-    EXPECT_EQ(question, err);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, RepairFailedRead,
-                         testing::Combine(testing::Bool(), testing::Values("y\n", "n\n")),
-                         [](const testing::TestParamInfo<BackupAndAnswer>& row) {
-                           return BackupRowName(std::get<0>(row.param)) + "_" +
-                                  AnswerRowName(std::get<1>(row.param));
-                         });
-
-// A device has no end, and a named pipe without a writer would keep the program waiting at the
-// open: neither the copy nor the read takes one.
-const PreparedCase NoPlainFileCases[] = {
-    {"link to /dev/zero",
-     [](const ScratchFolder& folder) {
-       ASSERT_EQ(0, symlink("/dev/zero", (folder / SettingsName).c_str()));
-     }},
-    {"named pipe",
-     [](const ScratchFolder& folder) {
-       ASSERT_EQ(0, mkfifo((folder / SettingsName).c_str(), 0644));
-     }},
-};
-
-class RepairNoPlainFile : public testing::TestWithParam<PreparedWithAnswer> {};
-
-TEST_P(RepairNoPlainFile, SettingsFileThatIsNoPlainFileIsNeitherCopiedNorRead) {
-  const auto& [row, input] = GetParam();
-  ScratchFolder folder;
-  AddNeighbours(folder);
-  row.prepare(folder);
-  RunOptions options;
-  options.input = input;
-  RepairRun run = RunRepair(folder, {}, options);
-  ExpectUntouched(run, SettingsName);
-  EXPECT_EQ(run.before.size(), run.after.size()) << "a file appeared";
-  EXPECT_EQ("", run.child.out);
-  const std::string question = Question(CreateVerb);
-  const std::string& err = run.child.err;
-  ASSERT_EQ(question, err.substr(0, question.size()));
-  if (input[0] == 'y') {
-    EXPECT_EQ(5, run.child.exitCode);
-    EXPECT_TRUE(std::regex_match(err.substr(question.size()), Report(5, "not a plain file")))
-        << err;
-  } else {
-    EXPECT_EQ(1, run.child.exitCode);
-    EXPECT_EQ(question, err);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, RepairNoPlainFile,
-                         testing::Combine(testing::ValuesIn(NoPlainFileCases),
-                                          testing::Values("y\n", "n\n")),
-                         [](const testing::TestParamInfo<PreparedWithAnswer>& row) {
-                           return support::TitleName(std::get<0>(row.param).what) + "_" +
-                                  AnswerRowName(std::get<1>(row.param));
+                           return support::TitleName(std::get<0>(row.param).what) +
+                                  (std::get<1>(row.param) ? "_WithAnOlderBackup"
+                                                          : "_WithoutBackup");
                          });
 
 // A row of the tests that stop the rewrite for want of room: whether the copy to the backup still

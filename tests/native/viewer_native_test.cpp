@@ -18,6 +18,7 @@ namespace {
 
 using native::ChildResult;
 using native::Cp932;
+using native::RowName;
 using native::ScratchFolder;
 using support::FillerLines;
 
@@ -44,12 +45,6 @@ std::string Result(const std::string& value) {
 std::regex Report(const std::string& layout, const std::string& reason) {
   return std::regex(std::string(texts::ReportCaption) + "\n" + texts::ReportStart + layout +
                     "\nQtv\\.ini: " + reason + "\n");
-}
-
-// Names each instance of a table-driven test after its row's description.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return support::TitleName(row.param.what);
 }
 
 const std::string Basic = "[DESKTOP]\r\nLISTWIDTH=430\r\n";
