@@ -193,8 +193,11 @@ bool FollowLinks(const Entry& link, Entry* found) {
         close(folder);
         return false;
       }
-      rest = rest.empty() ? target : target + "/" + rest;
-      if (target[0] == '/') {
+      if (!rest.empty()) {
+        target.append("/").append(rest);
+      }
+      rest = target;
+      if (rest[0] == '/') {
         close(folder);
         folder = OpenFolderAt(AT_FDCWD, "/");
         if (folder < 0) {
