@@ -115,11 +115,7 @@ const AttributeCase AttributeCases[] = {
     {"read-only directory", true, 0555, FILE_ATTRIBUTE_DIRECTORY_BIT | FILE_ATTRIBUTE_READONLY_BIT},
 };
 
-// Names each instance of a table-driven test after its row's description.
-template <typename Row>
-std::string RowName(const testing::TestParamInfo<Row>& row) {
-  return support::TitleName(row.param.what);
-}
+using native::RowName;
 
 class AttributeRows : public testing::TestWithParam<AttributeCase> {};
 
@@ -691,6 +687,14 @@ const ErrorCase ErrorCases[] = {
        symlink("elsewhere", (folder / "link").c_str());
        rename((folder / "link").c_str(), (folder / "read").c_str());
        return CreateAndWrite(folder / "read") || ReadBytes(folder / "elsewhere") != "keep";
+     },
+     ERROR_SHARING_VIOLATION_CODE},
+    {"file swapped for a named pipe since it was looked at, read without waiting",
+     [](const LayerFolder& folder) {
+       OsGetFileAttributes((folder / "file").c_str());
+       mkfifo((folder / "pipe").c_str(), 0644);
+       rename((folder / "pipe").c_str(), (folder / "file").c_str());
+       return OpenAndRead(folder / "file");
      },
      ERROR_SHARING_VIOLATION_CODE},
     {"file that fails to read",
