@@ -35,9 +35,10 @@ std::map<std::string, Name> Names;
 // through but not list still serves, by a descriptor that only names it: its entries are found,
 // but not by their letter case, and it cannot be flushed. Returns -1 with the failure recorded.
 int OpenFolderAt(int from, const char* path) {
-  int descriptor = openat(from, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A part the walk looked at as a folder may have been swapped for a link since: never followed.
+  int descriptor = openat(from, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0 && errno == EACCES) {
-    descriptor = openat(from, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    descriptor = openat(from, path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }
   return AboveStandardStreams(descriptor);
 }
