@@ -340,6 +340,16 @@ const StopCase StopCases[] = {
     {"SIGUSR1", [] { raise(SIGUSR1); }, SIGUSR1, -1},
     {"SIGALRM", [] { raise(SIGALRM); }, SIGALRM, -1},
     {"runtime error", [] { OsExitProcess(112); }, 0, 112},
+    // The moment of the stop is the one where the new file is complete under its temporary
+    // name: it is still the runner's alone (0600), and it is removed as the run ends.
+    {"new file private until complete",
+     [] {
+       std::vector<std::string> entries = EntriesOf(".");
+       bool private600 =
+           entries.size() == 2 && ModeOf(entries[0] == "Qtv.ini" ? entries[1] : entries[0]) == 0600;
+       OsExitProcess(private600 ? 42 : 43);
+     },
+     0, 42},
 };
 
 class StopRows : public testing::TestWithParam<StopCase> {};
@@ -419,6 +429,8 @@ TEST(FileAccessTest, RewritingOnAFileSystemWithoutUnnamedFilesTakesATemporaryNam
   LayerFolder folder;
   std::string path = folder / "Qtv.ini";
   WriteBytes(path, "old");
+  struct stat before {};
+  ASSERT_EQ(0, stat(path.c_str(), &before));
   native::ChildResult result = native::RunInChild([&] {
     if (!RefuseUnnamedFiles()) {
       return 100;
@@ -433,6 +445,30 @@ TEST(FileAccessTest, RewritingOnAFileSystemWithoutUnnamedFilesTakesATemporaryNam
   EXPECT_EQ(0, result.exitCode) << "100: no filter";
   EXPECT_EQ("new", ReadBytes(path));
   EXPECT_EQ(std::vector<std::string>{"Qtv.ini"}, EntriesOf(folder.Path()));
+  struct stat after {};
+  ASSERT_EQ(0, stat(path.c_str(), &after));
+  EXPECT_NE(before.st_ino, after.st_ino) << "written in place, not replaced by a named new file";
+}
+
+// Makes every call of the system call number call fail with error (defined below).
+bool FailCalls(int call, int error, uint32_t spared = UINT32_MAX);
+
+TEST(FileAccessTest, ARewriteWhoseRenameFailsLeavesNoNewFileBehind) {
+  LayerFolder folder;
+  WriteBytes("Qtv.ini", "old");
+  native::ChildResult result = native::RunInChild([&] {
+    posix_layer::UseUnnamedFiles = false;
+    FileHandle handle = CreateForWriting("Qtv.ini");
+    uint32_t written = 0;
+    if (handle == InvalidFileHandle || !OsWriteFile(handle, "new", 3, &written) ||
+        !FailCalls(__NR_renameat, EIO)) {
+      return 100;
+    }
+    // Counted before the run ends, whose clean-up would hide a file the close left.
+    return OsCloseHandle(handle) ? 101 : static_cast<int>(EntriesOf(".").size());
+  });
+  EXPECT_EQ(1, result.exitCode) << "100: no filter; 101: the close succeeded";
+  EXPECT_EQ("old", ReadBytes("Qtv.ini"));
 }
 
 TEST(FileAccessTest, RewritingAFileWithALongNameTakesAShorterTemporaryName) {
@@ -798,7 +834,7 @@ TEST(ErrorCodeTest, AFileTheUserMayNotReadIsAccessDenied) {
 // Makes every call of the system call number call from now on in this process fail with error,
 // except those whose first argument is spared (a descriptor). Returns false when the system
 // refuses the filter.
-bool FailCalls(int call, int error, uint32_t spared = UINT32_MAX) {
+bool FailCalls(int call, int error, uint32_t spared) {
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 3),
